@@ -1,0 +1,31 @@
+#pragma once
+// The batch reporter's form. It is never shown: loading it runs the report and the program ends.
+
+#include <filesystem>
+
+#include "edition.h"
+#include "report.h"
+
+namespace ravel {
+
+class Form1 {
+ public:
+  Form1(const Edition& edition, std::filesystem::path folder);
+
+  // Runs the report; the program ends when this returns.
+  void Form_Load();
+  // The report run: converts the job listing, then renders the job table into the day's report.
+  void Command4_Click();
+  // Converts bpdbjobs.txt into out1.txt.
+  void generate_file();
+
+  // The reporting window, never computed by the batch reporters: both stay 0.
+  double window_start = 0.0;
+  double window_end = 0.0;
+
+ private:
+  const Edition& edition_;
+  std::filesystem::path folder_;
+};
+
+}  // namespace ravel

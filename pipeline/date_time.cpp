@@ -1,0 +1,92 @@
+#include "date_time.h"
+
+#include <cmath>
+#include <string>
+
+#include "failure.h"
+
+namespace ravel {
+
+// Days from 1970-01-01 in the proleptic Gregorian calendar, after Howard Hinnant's algorithms.
+std::int64_t days_from_civil(int year, int month, int day) {
+  const std::int64_t y = static_cast<std::int64_t>(year) - (month <= 2 ? 1 : 0);
+  const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
+  const std::int64_t year_of_era = y - era * 400;
+  const std::int64_t day_of_year = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+  const std::int64_t day_of_era =
+      year_of_era * 365 + year_of_era / 4 - year_of_era / 100 + day_of_year;
+  return era * 146097 + day_of_era - 719468;
+}
+
+CivilDate civil_from_days(std::int64_t days) {
+  days += 719468;
+  const std::int64_t era = (days >= 0 ? days : days - 146096) / 146097;
+  const std::int64_t day_of_era = days - era * 146097;
+  const std::int64_t year_of_era =
+      (day_of_era - day_of_era / 1460 + day_of_era / 36524 - day_of_era / 146096) / 365;
+  const std::int64_t day_of_year =
+      day_of_era - (365 * year_of_era + year_of_era / 4 - year_of_era / 100);
+  const std::int64_t shifted_month = (5 * day_of_year + 2) / 153;
+  const int day = static_cast<int>(day_of_year - (153 * shifted_month + 2) / 5 + 1);
+  const int month = static_cast<int>(shifted_month < 10 ? shifted_month + 3 : shifted_month - 9);
+  const int year = static_cast<int>(year_of_era + era * 400 + (month <= 2 ? 1 : 0));
+  return {year, month, day};
+}
+
+static char* put_digits(char* out, unsigned value, int width) {
+  for (int i = width - 1; i >= 0; --i) {
+    out[i] = static_cast<char>('0' + value % 10);
+    value /= 10;
+  }
+  return out + width;
+}
+
+std::size_t write_date_time_text(double seconds, char* out) {
+  const double whole = std::nearbyint(seconds);
+  if (!(whole >= static_cast<double>(earliest_instant) &&
+        whole <= static_cast<double>(latest_instant))) {
+    throw Failure(ErrorCode::invalid_call,
+                  "instant " + std::to_string(seconds) +
+                      " s after 1970-01-01 lies outside the dates 0100-01-01 to 9999-12-31");
+  }
+  const auto count = static_cast<std::int64_t>(whole);
+  std::int64_t days = count / 86400;
+  std::int64_t second_of_day = count % 86400;
+  if (second_of_day < 0) {
+    second_of_day += 86400;
+    --days;
+  }
+  const CivilDate date = civil_from_days(days);
+  char* p = put_digits(out, static_cast<unsigned>(date.year), 4);
+  *p++ = '-';
+  p = put_digits(p, static_cast<unsigned>(date.month), 2);
+  *p++ = '-';
+  p = put_digits(p, static_cast<unsigned>(date.day), 2);
+  if (second_of_day != 0) {
+    const auto s = static_cast<unsigned>(second_of_day);
+    *p++ = ' ';
+    p = put_digits(p, s / 3600, 2);
+    *p++ = ':';
+    p = put_digits(p, s / 60 % 60, 2);
+    *p++ = ':';
+    p = put_digits(p, s % 60, 2);
+  }
+  return static_cast<std::size_t>(p - out);
+}
+
+std::string date_time_text(double seconds) {
+  char text[date_time_text_size];
+  return std::string(text, write_date_time_text(seconds, text));
+}
+
+std::string report_date_text(CivilDate date) {
+  char text[8];
+  char* p = put_digits(text, static_cast<unsigned>(date.day), 2);
+  *p++ = '-';
+  p = put_digits(p, static_cast<unsigned>(date.month), 2);
+  *p++ = '-';
+  p = put_digits(p, static_cast<unsigned>(date.year % 100), 2);
+  return std::string(text, static_cast<std::size_t>(p - text));
+}
+
+}  // namespace ravel

@@ -1,0 +1,84 @@
+#include "failure.h"
+
+#include <utility>
+
+namespace ravel {
+
+std::string_view description(ErrorCode code) {
+  switch (code) {
+    case ErrorCode::invalid_call:
+      return "Invalid procedure call or argument";
+    case ErrorCode::overflow:
+      return "Overflow";
+    case ErrorCode::out_of_memory:
+      return "Out of memory";
+    case ErrorCode::internal:
+      return "Internal error";
+    case ErrorCode::subscript:
+      return "Subscript out of range";
+    case ErrorCode::type_mismatch:
+      return "Type mismatch";
+    case ErrorCode::file_not_found:
+      return "File not found";
+    case ErrorCode::input_past_end:
+      return "Input past end of file";
+    case ErrorCode::permission_denied:
+      return "Permission denied";
+    case ErrorCode::path_file_access:
+      return "Path/File access error";
+    case ErrorCode::path_not_found:
+      return "Path not found";
+  }
+  return "Application-defined or object-defined error";
+}
+
+Failure::Failure(ErrorCode code, std::string detail)
+    : code_(code), detail_(std::move(detail)) {}
+
+Failure& Failure::in_file(std::string_view file) {
+  if (file_.empty()) file_ = file;
+  return *this;
+}
+
+Failure& Failure::at_line(std::int64_t line) {
+  if (line_ == 0) line_ = line;
+  return *this;
+}
+
+Failure& Failure::at_field(std::int64_t field) {
+  if (field_ < 0) field_ = field;
+  return *this;
+}
+
+Failure& Failure::add_detail(std::string_view text) {
+  if (!detail_.empty()) detail_ += "; ";
+  detail_ += text;
+  return *this;
+}
+
+std::string Failure::message() const {
+  std::string text = "error " + std::to_string(static_cast<int>(code_)) + ": ";
+  text += description(code_);
+  if (!file_.empty()) {
+    text += ": ";
+    text += file_;
+    if (line_ > 0) text += " line " + std::to_string(line_);
+    if (field_ >= 0) text += " field " + std::to_string(field_);
+  }
+  if (!detail_.empty()) {
+    text += ": ";
+    text += detail_;
+  }
+  return text;
+}
+
+const char* Failure::what() const noexcept {
+  try {
+    what_ = message();
+  } catch (...) {
+    return "error";
+  }
+  return what_.c_str();
+}
+
+}  // namespace ravel

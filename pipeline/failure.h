@@ -1,0 +1,64 @@
+#pragma once
+// The one exception type of the system: a numbered run-time error with the place it happened.
+
+#include <cstdint>
+#include <exception>
+#include <string>
+#include <string_view>
+
+namespace ravel {
+
+// The classic run-time error numbers that operators know from the reports of older tools.
+enum class ErrorCode {
+  invalid_call = 5,
+  overflow = 6,
+  out_of_memory = 7,
+  subscript = 9,
+  type_mismatch = 13,
+  internal = 51,
+  file_not_found = 53,
+  input_past_end = 62,
+  permission_denied = 70,
+  path_file_access = 75,
+  path_not_found = 76,
+};
+
+// The operator-facing description of an error number ("Subscript out of range").
+std::string_view description(ErrorCode code);
+
+class Failure : public std::exception {
+ public:
+  Failure(ErrorCode code, std::string detail);
+
+  ErrorCode code() const { return code_; }
+  // The file the failure concerns, by name; empty when unknown.
+  const std::string& file() const { return file_; }
+  // 1-based line number within file(); 0 when unknown.
+  std::int64_t line() const { return line_; }
+  // 0-based field position; -1 when unknown.
+  std::int64_t field() const { return field_; }
+  const std::string& detail() const { return detail_; }
+
+  // Adds the place where it is known; an inner, more precise place is kept.
+  Failure& in_file(std::string_view file);
+  Failure& at_line(std::int64_t line);
+  // The 0-based field position, where the failing text came from one field.
+  Failure& at_field(std::int64_t field);
+  // Adds advice for the operator after the detail.
+  Failure& add_detail(std::string_view text);
+
+  // "error 9: Subscript out of range: bpdbjobs.txt line 17: needs field 51, line has 40 fields",
+  // "error 13: Type mismatch: out.txt line 4 field 5: \"x\" is not a number".
+  std::string message() const;
+  const char* what() const noexcept override;
+
+ private:
+  ErrorCode code_;
+  std::string file_;
+  std::int64_t line_ = 0;
+  std::int64_t field_ = -1;
+  std::string detail_;
+  mutable std::string what_;
+};
+
+}  // namespace ravel

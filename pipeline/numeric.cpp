@@ -1,0 +1,192 @@
+#include "numeric.h"
+
+#include <charconv>
+#include <cmath>
+#include <limits>
+#include <string>
+
+#include "failure.h"
+
+namespace ravel {
+
+static bool is_blank(char c) { return c == ' ' || c == '\t'; }
+static bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+// Converts an unsigned decimal mantissa with optional point and exponent, already free of
+// blanks and sign, correctly rounded and independent of the C locale.
+static double convert(std::string_view number, bool& overflowed) {
+  overflowed = false;
+  double value = 0.0;
+  const auto [end, error] =
+      std::from_chars(number.data(), number.data() + number.size(), value,
+                      std::chars_format::general);
+  (void)end;
+  if (error != std::errc::result_out_of_range) return value;
+
+  // Out of range either way: decide between overflow and underflow from the decimal magnitude.
+  std::int64_t magnitude = 0;
+  bool seen_nonzero = false;
+  bool after_point = false;
+  std::size_t i = 0;
+  for (; i < number.size() && number[i] != 'e' && number[i] != 'E'; ++i) {
+    if (number[i] == '.') {
+      after_point = true;
+    } else if (!seen_nonzero && number[i] == '0') {
+      if (after_point) --magnitude;
+    } else {
+      seen_nonzero = true;
+      if (!after_point) ++magnitude;
+    }
+  }
+  std::int64_t exponent = 0;
+  if (i < number.size()) {
+    ++i;
+    bool negative = false;
+    if (i < number.size() && (number[i] == '+' || number[i] == '-')) negative = number[i++] == '-';
+    for (; i < number.size() && exponent < 100000; ++i) exponent = exponent * 10 + (number[i] - '0');
+    if (negative) exponent = -exponent;
+  }
+  if (seen_nonzero && magnitude + exponent > 0) {
+    overflowed = true;
+    return std::numeric_limits<double>::infinity();
+  }
+  return 0.0;
+}
+
+// Fast path: up to 15 digits without point or exponent convert exactly as an integer.
+static bool small_integer(std::string_view digits, double& value) {
+  if (digits.empty() || digits.size() > 15) return false;
+  std::int64_t n = 0;
+  for (char c : digits) {
+    if (!is_digit(c)) return false;
+    n = n * 10 + (c - '0');
+  }
+  value = static_cast<double>(n);
+  return true;
+}
+
+double lenient_number(std::string_view text) {
+  std::size_t i = 0;
+  while (i < text.size() && is_blank(text[i])) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+
+  // The number's characters, blanks left out; the common case never leaves this small buffer.
+  char local[64];
+  std::string spill;
+  std::size_t size = 0;
+  auto append = [&](char c) {
+    if (size < sizeof local) {
+      local[size++] = c;
+      return;
+    }
+    if (spill.empty()) spill.assign(local, size);
+    spill.push_back(c);
+    ++size;
+  };
+  auto skip_blanks = [&] {
+    while (i < text.size() && is_blank(text[i])) ++i;
+  };
+
+  std::size_t mantissa_digits = 0;
+  skip_blanks();
+  while (i < text.size() && is_digit(text[i])) {
+    append(text[i++]);
+    ++mantissa_digits;
+    skip_blanks();
+  }
+  if (i < text.size() && text[i] == '.') {
+    append(text[i++]);
+    skip_blanks();
+    while (i < text.size() && is_digit(text[i])) {
+      append(text[i++]);
+      ++mantissa_digits;
+      skip_blanks();
+    }
+  }
+  if (mantissa_digits == 0) return 0.0;
+  if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
+    // An exponent counts only when digits follow its marker and sign.
+    std::size_t j = i + 1;
+    while (j < text.size() && is_blank(text[j])) ++j;
+    char sign = 0;
+    if (j < text.size() && (text[j] == '+' || text[j] == '-')) sign = text[j++];
+    while (j < text.size() && is_blank(text[j])) ++j;
+    if (j < text.size() && is_digit(text[j])) {
+      append('e');
+      if (sign != 0) append(sign);
+      i = j;
+      while (i < text.size() && is_digit(text[i])) {
+        append(text[i++]);
+        skip_blanks();
+      }
+    }
+  }
+
+  const std::string_view number = spill.empty() ? std::string_view(local, size) : spill;
+  double value = 0.0;
+  if (!small_integer(number, value)) {
+    bool overflowed = false;
+    value = convert(number, overflowed);
+  }
+  return negative ? -value : value;
+}
+
+static Failure not_a_number(std::string_view text) {
+  return Failure(ErrorCode::type_mismatch, "\"" + std::string(text) + "\" is not a number");
+}
+
+double strict_number(std::string_view text) {
+  std::size_t first = 0;
+  std::size_t last = text.size();
+  while (first < last && is_blank(text[first])) ++first;
+  while (last > first && is_blank(text[last - 1])) --last;
+  std::string_view body = text.substr(first, last - first);
+
+  bool negative = false;
+  if (!body.empty() && (body[0] == '+' || body[0] == '-')) {
+    negative = body[0] == '-';
+    body.remove_prefix(1);
+  }
+  // The shape: digits, an optional point with digits, at least one digit in all, then an
+  // optional exponent whose marker is followed by an optional sign and at least one digit.
+  std::size_t i = 0;
+  std::size_t digits = 0;
+  while (i < body.size() && is_digit(body[i])) ++i, ++digits;
+  if (i < body.size() && body[i] == '.') {
+    ++i;
+    while (i < body.size() && is_digit(body[i])) ++i, ++digits;
+  }
+  if (digits == 0) throw not_a_number(text);
+  if (i < body.size() && (body[i] == 'e' || body[i] == 'E')) {
+    ++i;
+    if (i < body.size() && (body[i] == '+' || body[i] == '-')) ++i;
+    std::size_t exponent_digits = 0;
+    while (i < body.size() && is_digit(body[i])) ++i, ++exponent_digits;
+    if (exponent_digits == 0) throw not_a_number(text);
+  }
+  if (i != body.size()) throw not_a_number(text);
+
+  double value = 0.0;
+  if (!small_integer(body, value)) {
+    bool overflowed = false;
+    value = convert(body, overflowed);
+    if (overflowed) {
+      throw Failure(ErrorCode::overflow, "\"" + std::string(text) + "\" is beyond the number range");
+    }
+  }
+  return negative ? -value : value;
+}
+
+std::int32_t round_to_int32(double value) {
+  // The default floating-point rounding mode rounds a half to the even neighbour.
+  const double rounded = std::nearbyint(value);
+  if (!(rounded >= -2147483648.0 && rounded <= 2147483647.0)) {
+    std::string shown = std::isinf(value) ? (value < 0 ? "-infinity" : "infinity")
+                                          : std::to_string(value);
+    throw Failure(ErrorCode::overflow, shown + " is beyond the 32-bit integer range");
+  }
+  return static_cast<std::int32_t>(rounded);
+}
+
+}  // namespace ravel

@@ -1,0 +1,65 @@
+#pragma once
+// The operating system seen through the few calls the system needs: raw files, the program
+// folder, replacing a file in one step, and today's local date. One implementation per OS.
+
+#include <cstddef>
+#include <filesystem>
+
+namespace ravel {
+
+struct CivilDate {
+  int year = 1970;
+  int month = 1;
+  int day = 1;
+};
+
+// An open file handle with unbuffered reads and writes. Failures throw a Failure that names the
+// file by `display_name`. Closes itself; only close() reports a failing close.
+class NativeFile {
+ public:
+  enum class Mode { read, create, append };
+
+  NativeFile() = default;
+  NativeFile(const std::filesystem::path& path, Mode mode, std::string_view display_name);
+  NativeFile(NativeFile&& other) noexcept;
+  NativeFile& operator=(NativeFile&& other) noexcept;
+  NativeFile(const NativeFile&) = delete;
+  NativeFile& operator=(const NativeFile&) = delete;
+  ~NativeFile();
+
+  bool is_open() const;
+  // Reads up to `size` bytes; 0 at the end of the file.
+  std::size_t read(char* data, std::size_t size);
+  void write(const char* data, std::size_t size);
+  // Flushes the file's content to the storage device.
+  void sync();
+  void close();
+
+ private:
+  void close_quietly() noexcept;
+
+#ifdef _WIN32
+  void* handle_ = nullptr;
+#else
+  int fd_ = -1;
+#endif
+  std::string name_;
+};
+
+// The folder that holds the running executable, symbolic links resolved.
+std::filesystem::path program_folder();
+
+// Gives `from` the name `to` in one step, replacing an existing `to`; never a moment without `to`.
+void replace_file(const std::filesystem::path& from, const std::filesystem::path& to,
+                  std::string_view display_name);
+
+// Deletes a file; a missing file is not an error here.
+void remove_file_quietly(const std::filesystem::path& path) noexcept;
+
+// The current local date of the machine.
+CivilDate local_today();
+
+// A number that tells this process apart from others running now, for temporary file names.
+long process_id();
+
+}  // namespace ravel

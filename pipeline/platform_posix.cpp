@@ -1,0 +1,152 @@
+#include "platform.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <string>
+#include <utility>
+
+#include "failure.h"
+
+namespace ravel {
+
+static std::string system_text(int error) { return std::strerror(error); }
+
+// Maps a failed open to the error number an operator expects: a missing input is "File not
+// found", a missing folder "Path not found", a refusal "Permission denied".
+static Failure open_failure(int error, const std::filesystem::path& path, NativeFile::Mode mode,
+                            std::string_view name) {
+  ErrorCode code = ErrorCode::path_file_access;
+  if (error == ENOENT || error == ENOTDIR) {
+    std::error_code ignored;
+    const std::filesystem::path folder = path.parent_path();
+    if (!folder.empty() && !std::filesystem::is_directory(folder, ignored)) {
+      code = ErrorCode::path_not_found;
+    } else if (mode != NativeFile::Mode::create) {
+      code = ErrorCode::file_not_found;
+    }
+  } else if (error == EACCES || error == EPERM || error == EROFS) {
+    code = ErrorCode::permission_denied;
+  }
+  return std::move(Failure(code, system_text(error)).in_file(name));
+}
+
+NativeFile::NativeFile(const std::filesystem::path& path, Mode mode, std::string_view display_name)
+    : name_(display_name) {
+  int flags = O_CLOEXEC;
+  switch (mode) {
+    case Mode::read:
+      flags |= O_RDONLY;
+      break;
+    case Mode::create:
+      flags |= O_WRONLY | O_CREAT | O_TRUNC;
+      break;
+    case Mode::append:
+      flags |= O_WRONLY | O_CREAT | O_APPEND;
+      break;
+  }
+  do {
+    fd_ = ::open(path.c_str(), flags, 0666);
+  } while (fd_ < 0 && errno == EINTR);
+  if (fd_ < 0) throw open_failure(errno, path, mode, name_);
+
+  // A folder opens for reading on POSIX; it is still no text file.
+  struct stat info {};
+  if (::fstat(fd_, &info) == 0 && S_ISDIR(info.st_mode)) {
+    close_quietly();
+    throw std::move(Failure(ErrorCode::path_file_access, "is a folder").in_file(name_));
+  }
+}
+
+NativeFile::NativeFile(NativeFile&& other) noexcept
+    : fd_(std::exchange(other.fd_, -1)), name_(std::move(other.name_)) {}
+
+NativeFile& NativeFile::operator=(NativeFile&& other) noexcept {
+  if (this != &other) {
+    close_quietly();
+    fd_ = std::exchange(other.fd_, -1);
+    name_ = std::move(other.name_);
+  }
+  return *this;
+}
+
+NativeFile::~NativeFile() { close_quietly(); }
+
+bool NativeFile::is_open() const { return fd_ >= 0; }
+
+std::size_t NativeFile::read(char* data, std::size_t size) {
+  for (;;) {
+    const ssize_t got = ::read(fd_, data, size);
+    if (got >= 0) return static_cast<std::size_t>(got);
+    if (errno != EINTR) {
+      throw std::move(Failure(ErrorCode::path_file_access, system_text(errno)).in_file(name_));
+    }
+  }
+}
+
+void NativeFile::write(const char* data, std::size_t size) {
+  while (size > 0) {
+    const ssize_t put = ::write(fd_, data, size);
+    if (put < 0) {
+      if (errno == EINTR) continue;
+      throw std::move(Failure(ErrorCode::path_file_access, system_text(errno)).in_file(name_));
+    }
+    data += put;
+    size -= static_cast<std::size_t>(put);
+  }
+}
+
+void NativeFile::sync() {
+  if (::fsync(fd_) != 0) {
+    throw std::move(Failure(ErrorCode::path_file_access, system_text(errno)).in_file(name_));
+  }
+}
+
+void NativeFile::close() {
+  const int fd = std::exchange(fd_, -1);
+  if (fd >= 0 && ::close(fd) != 0 && errno != EINTR) {
+    throw std::move(Failure(ErrorCode::path_file_access, system_text(errno)).in_file(name_));
+  }
+}
+
+void NativeFile::close_quietly() noexcept {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+}
+
+std::filesystem::path program_folder() {
+  std::error_code error;
+  std::filesystem::path exe = std::filesystem::canonical("/proc/self/exe", error);
+  if (error) {
+    throw Failure(ErrorCode::path_not_found, "cannot find the program's folder: " + error.message());
+  }
+  return exe.parent_path();
+}
+
+void replace_file(const std::filesystem::path& from, const std::filesystem::path& to,
+                  std::string_view display_name) {
+  if (::rename(from.c_str(), to.c_str()) != 0) {
+    const int error = errno;
+    throw std::move(Failure(error == EACCES || error == EPERM ? ErrorCode::permission_denied
+                                                              : ErrorCode::path_file_access,
+                            "cannot replace it: " + system_text(error))
+                        .in_file(display_name));
+  }
+}
+
+void remove_file_quietly(const std::filesystem::path& path) noexcept { ::unlink(path.c_str()); }
+
+CivilDate local_today() {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  ::localtime_r(&now, &local);
+  return {local.tm_year + 1900, local.tm_mon + 1, local.tm_mday};
+}
+
+long process_id() { return static_cast<long>(::getpid()); }
+
+}  // namespace ravel

@@ -1,0 +1,212 @@
+#include "report.h"
+
+#include <string>
+#include <vector>
+
+#include "date_time.h"
+#include "elapsed_time.h"
+#include "failure.h"
+#include "fields.h"
+#include "job_table.h"
+#include "numeric.h"
+
+namespace ravel {
+
+static constexpr std::string_view head_block =
+    "<html>\r\n"
+    "<STYLE TYPE=\"text/css\">\r\n"
+    "<!--\r\n"
+    "TD{font-family: Arial; font-size: 8pt;}\r\n"
+    "--->\r\n"
+    "</STYLE>\r\n"
+    "<TABLE BORDER=5 CELLPADDING=1 CELLSPACING=2 BGCOLOR=\"#99CCCC\">\r\n";
+static constexpr std::string_view storage_group_banner =
+    "<tr><TD bgcolor=\"#006666\" colspan=\"13\" align=CENTER><FONT color=\"FFFFFF\"> Exchange "
+    "Storage Group Backup </TD></tr>";
+static constexpr std::string_view header_cell_opening =
+    "<TH bgcolor=\"#6666CC\"> <FONT size=1 color=\"FFFFFF\">";
+static constexpr std::string_view filler_cell = "<TD BGCOLOR=\"#CC99CC\">&nbsp</TD>";
+static constexpr std::string_view closing_line = "</table> </html>";
+
+std::string report_file_name(CivilDate date) {
+  return "report_" + report_date_text(date) + ".html";
+}
+
+// Field texts reach the page escaped, so that data can never become markup.
+static void write_escaped(TextWriter& out, std::string_view text) {
+  std::size_t start = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    std::string_view entity;
+    switch (text[i]) {
+      case '&':
+        entity = "&amp;";
+        break;
+      case '<':
+        entity = "&lt;";
+        break;
+      case '>':
+        entity = "&gt;";
+        break;
+      case '"':
+        entity = "&quot;";
+        break;
+      default:
+        continue;
+    }
+    out.write(text.substr(start, i - start));
+    out.write(entity);
+    start = i + 1;
+  }
+  out.write(text.substr(start));
+}
+
+static std::string_view field_at(const std::vector<std::string_view>& fields,
+                                 std::size_t position) {
+  if (position >= fields.size()) {
+    throw Failure(ErrorCode::subscript, "needs field " + std::to_string(position) +
+                                            ", line has " + std::to_string(fields.size()) +
+                                            " fields");
+  }
+  return fields[position];
+}
+
+static void write_title(TextWriter& out, const ReportingWindow& window) {
+  out.write(
+      "<br><h1 align=center><B><FONT size=4>Backup Report</font> </h1> <br> <FONT size=1> "
+      "Start: ");
+  out.write(date_time_text(window.start + display_offset_seconds));
+  out.write("<br> End: ");
+  out.write(date_time_text(window.end + display_offset_seconds));
+  out.write("</font>\r\n");
+  out.write_line("");
+}
+
+static void write_header_row(TextWriter& out, std::string_view header) {
+  std::vector<std::string_view> fields;
+  split_fields(header, fields);
+  out.write("<TR>");
+  for (const std::string_view field : fields) {
+    out.write(header_cell_opening);
+    write_escaped(out, field);
+    out.write("</TH>");
+  }
+  out.write_line("</TR>");
+}
+
+static void write_cell_content(TextWriter& out, std::string_view field, std::size_t column,
+                               const RowRules& rules) {
+  if (column == rules.instant_columns[0] || column == rules.instant_columns[1]) {
+    char* text = out.reserve(date_time_text_size);
+    out.advance(write_date_time_text(lenient_number(field) + display_offset_seconds, text));
+  } else if (column == rules.duration_column) {
+    const std::int32_t seconds = round_to_int32(lenient_number(field));
+    char* text = out.reserve(elapsed_time_text_size);
+    out.advance(write_elapsed_time_text(seconds, text));
+  } else {
+    write_escaped(out, field);
+  }
+}
+
+static void write_row(TextWriter& out, const std::vector<std::string_view>& fields,
+                      const Edition& edition, const RowRules& rules) {
+  bool status_ok = false;
+  if (fields.size() > rules.status_column || !rules.missing_status_tints) {
+    status_ok = field_at(fields, rules.status_column) == "0";
+  }
+  out.write(status_ok ? std::string_view("<TR>") : edition.status_tint_row);
+  const std::string_view font_opening =
+      status_ok ? "<Font color=\"000000\">" : "<Font color=\"FFFFFF\">";
+
+  for (std::size_t column = 0; column < fields.size(); ++column) {
+    const std::string_view field = fields[column];
+    if (field.empty()) {
+      out.write(filler_cell);
+      continue;
+    }
+    out.write("<TD>");
+    if (edition.font_colour) out.write(font_opening);
+    try {
+      write_cell_content(out, field, column, rules);
+    } catch (Failure& failure) {
+      failure.at_field(static_cast<std::int64_t>(column));
+      throw;
+    }
+    out.write("</TD>");
+  }
+  out.write_line("</TR>");
+}
+
+std::optional<std::string> render_report(std::string_view header, LineReader& table,
+                                         TextWriter& report, const Edition& edition,
+                                         const RowRules& rules, const ReportingWindow& window,
+                                         double stored_job_id) {
+  report.write_line(head_block);
+  write_title(report, window);
+  write_header_row(report, header);
+  if (edition.storage_group_banner) report.write_line(storage_group_banner);
+
+  std::optional<std::string> marker;
+  std::vector<std::string_view> fields;
+  std::int64_t row = 0;
+  while (auto line = table.try_next()) {
+    try {
+      split_fields(*line, fields);
+      ++row;
+      // The marker row names the new marker whether or not the filter lets it through.
+      if (row == rules.marker_row) marker = std::string(field_at(fields, 0));
+      if (rules.job_filter != JobFilter::none &&
+          !(lenient_number(field_at(fields, 0)) > stored_job_id)) {
+        if (rules.job_filter == JobFilter::stop_at_first_reported) break;
+        continue;
+      }
+      write_row(report, fields, edition, rules);
+    } catch (Failure& failure) {
+      failure.in_file(table.name()).at_line(table.line_number());
+      throw;
+    }
+  }
+  report.write_line(closing_line);
+  return marker;
+}
+
+static double read_stored_job_id(const std::filesystem::path& folder) {
+  try {
+    return lenient_number(read_first_line(folder / job_marker_name, std::string(job_marker_name)));
+  } catch (Failure& failure) {
+    if (failure.code() == ErrorCode::file_not_found ||
+        failure.code() == ErrorCode::input_past_end) {
+      failure.add_detail("create jobid.txt holding the line 0 to report every job");
+    }
+    throw;
+  }
+}
+
+void run_report(const std::filesystem::path& folder, const Edition& edition,
+                const ReportingWindow& window, CivilDate today) {
+  LineReader table(folder / job_table_name, std::string(job_table_name));
+
+  // The marker is read before the report is created, so that a missing marker cannot cost the
+  // day's earlier report. An edition that knows a grouped table looks at the header first: such
+  // a table needs no marker at all.
+  std::optional<double> stored_job_id;
+  if (edition.grouped_table_header.empty()) stored_job_id = read_stored_job_id(folder);
+  const std::string header(table.next());
+  const bool grouped =
+      !edition.grouped_table_header.empty() && header == edition.grouped_table_header;
+  const RowRules& rules = grouped ? edition.grouped_rows : edition.rows;
+  const bool uses_marker = rules.job_filter != JobFilter::none || rules.marker_row != 0;
+  if (uses_marker && !stored_job_id) stored_job_id = read_stored_job_id(folder);
+
+  const std::string report_name = report_file_name(today);
+  ReplacingFile report(folder / report_name, report_name);
+  const std::optional<std::string> marker = render_report(
+      header, table, report.writer(), edition, rules, window, stored_job_id.value_or(0.0));
+  report.commit(ReplacingFile::Durability::cached);
+
+  if (rules.marker_row == 0) return;
+  ReplacingFile job_marker(folder / job_marker_name, std::string(job_marker_name));
+  job_marker.writer().write_line(marker.value_or(""));
+  job_marker.commit(ReplacingFile::Durability::synced);
+}
+
+}  // namespace ravel

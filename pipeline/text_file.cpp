@@ -1,0 +1,202 @@
+#include "text_file.h"
+
+#include <algorithm>
+#include <cstring>
+#include <utility>
+
+#include "failure.h"
+
+namespace ravel {
+
+// Large blocks keep system calls rare on listings of hundreds of megabytes while the memory
+// held stays small and does not grow with the input.
+constexpr std::size_t block_size = std::size_t{1} << 20;
+
+LineReader::LineReader(std::string display_name) : name_(std::move(display_name)) {}
+
+LineReader::LineReader(const std::filesystem::path& path, std::string display_name)
+    : file_(path, NativeFile::Mode::read, display_name),
+      buffer_(new char[block_size]),
+      capacity_(block_size),
+      name_(std::move(display_name)) {}
+
+LineReader LineReader::from_text(std::string text, std::string display_name) {
+  LineReader reader(std::move(display_name));
+  reader.capacity_ = std::max<std::size_t>(text.size(), 1);
+  reader.buffer_.reset(new char[reader.capacity_]);
+  text.copy(reader.buffer_.get(), text.size());
+  reader.end_ = text.size();
+  reader.exhausted_ = true;
+  return reader;
+}
+
+LineReader::LineReader(LineReader&&) noexcept = default;
+LineReader& LineReader::operator=(LineReader&&) noexcept = default;
+LineReader::~LineReader() = default;
+
+// Moves the unread rest to the front, grows the buffer when a single line fills it, and reads
+// more. False when the file has nothing more to give.
+bool LineReader::fill() {
+  if (exhausted_) return false;
+  if (begin_ > 0) {
+    std::memmove(buffer_.get(), buffer_.get() + begin_, end_ - begin_);
+    end_ -= begin_;
+    begin_ = 0;
+  }
+  if (end_ == capacity_) {
+    std::unique_ptr<char[]> bigger(new char[capacity_ * 2]);
+    std::memcpy(bigger.get(), buffer_.get(), end_);
+    buffer_ = std::move(bigger);
+    capacity_ *= 2;
+  }
+  const std::size_t got = file_.read(buffer_.get() + end_, capacity_ - end_);
+  if (got == 0) {
+    exhausted_ = true;
+    file_.close();
+    return false;
+  }
+  end_ += got;
+  return true;
+}
+
+bool LineReader::at_end() { return begin_ == end_ && !fill(); }
+
+std::optional<std::string_view> LineReader::try_next() {
+  std::size_t searched = begin_;
+  for (;;) {
+    const char* start = buffer_.get() + begin_;
+    const auto* newline =
+        static_cast<const char*>(std::memchr(buffer_.get() + searched, '\n', end_ - searched));
+    if (newline != nullptr) {
+      std::size_t length = static_cast<std::size_t>(newline - start);
+      begin_ += length + 1;
+      if (length > 0 && start[length - 1] == '\r') --length;
+      ++line_number_;
+      return std::string_view(start, length);
+    }
+    const std::size_t scanned = end_ - begin_;
+    if (!fill()) {
+      if (begin_ == end_) return std::nullopt;
+      const std::string_view line(buffer_.get() + begin_, end_ - begin_);
+      begin_ = end_;
+      ++line_number_;
+      return line;
+    }
+    searched = begin_ + scanned;
+  }
+}
+
+std::string_view LineReader::next() {
+  if (auto line = try_next()) return *line;
+  throw std::move(Failure(ErrorCode::input_past_end, "no line to read")
+                      .in_file(name_)
+                      .at_line(line_number_ + 1));
+}
+
+TextWriter::TextWriter(const std::filesystem::path& path, std::string display_name,
+                       NativeFile::Mode mode)
+    : file_(path, mode, display_name),
+      buffer_(new char[block_size]),
+      capacity_(block_size),
+      name_(std::move(display_name)) {}
+
+TextWriter::TextWriter(std::string& sink)
+    : sink_(&sink), buffer_(new char[4096]), capacity_(4096), name_("text") {}
+
+TextWriter::TextWriter(TextWriter&& other) noexcept
+    : file_(std::move(other.file_)),
+      sink_(std::exchange(other.sink_, nullptr)),
+      buffer_(std::move(other.buffer_)),
+      capacity_(std::exchange(other.capacity_, 0)),
+      used_(std::exchange(other.used_, 0)),
+      name_(std::move(other.name_)) {}
+
+TextWriter::~TextWriter() {
+  // Keeps what the run wrote before it failed; a failure to do so has nowhere to go.
+  try {
+    flush();
+  } catch (...) {
+  }
+}
+
+void TextWriter::write_slow(std::string_view text) {
+  flush();
+  if (text.size() < capacity_) {
+    text.copy(buffer_.get(), text.size());
+    used_ = text.size();
+  } else if (sink_ != nullptr) {
+    sink_->append(text);
+  } else {
+    file_.write(text.data(), text.size());
+  }
+}
+
+char* TextWriter::reserve(std::size_t size) {
+  if (size > capacity_ - used_) {
+    flush();
+    if (size > capacity_) {
+      std::unique_ptr<char[]> bigger(new char[size]);
+      buffer_ = std::move(bigger);
+      capacity_ = size;
+    }
+  }
+  return buffer_.get() + used_;
+}
+
+void TextWriter::flush() {
+  if (used_ == 0) return;
+  const std::size_t size = std::exchange(used_, 0);
+  if (sink_ != nullptr) {
+    sink_->append(buffer_.get(), size);
+  } else if (file_.is_open()) {
+    file_.write(buffer_.get(), size);
+  }
+}
+
+void TextWriter::sync() {
+  flush();
+  if (file_.is_open()) file_.sync();
+}
+
+void TextWriter::close() {
+  flush();
+  if (file_.is_open()) file_.close();
+}
+
+static std::filesystem::path temporary_name(const std::filesystem::path& target) {
+  std::string name(1, '.');
+  name += target.filename().string();
+  name += '.';
+  name += std::to_string(process_id());
+  name += ".tmp";
+  return target.parent_path() / name;
+}
+
+ReplacingFile::ReplacingFile(const std::filesystem::path& target, std::string display_name)
+    : target_(target), temporary_(temporary_name(target)), name_(std::move(display_name)) {
+  writer_.emplace(temporary_, name_);
+}
+
+ReplacingFile::~ReplacingFile() {
+  if (!writer_) return;
+  try {
+    writer_->close();
+  } catch (...) {
+  }
+  writer_.reset();
+  remove_file_quietly(temporary_);
+}
+
+void ReplacingFile::commit(Durability durability) {
+  if (durability == Durability::synced) writer_->sync();
+  writer_->close();
+  replace_file(temporary_, target_, name_);
+  writer_.reset();
+}
+
+std::string read_first_line(const std::filesystem::path& path, const std::string& display_name) {
+  LineReader reader(path, display_name);
+  return std::string(reader.next());
+}
+
+}  // namespace ravel

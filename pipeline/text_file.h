@@ -1,0 +1,132 @@
+#pragma once
+// The text-file service: single-byte text read a line at a time through a large buffer, and
+// written with CR LF line ends through a large buffer. Bytes pass through unchanged.
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "platform.h"
+
+namespace ravel {
+
+// Reads lines without their terminator. A line ends at LF or CR LF; a lone CR is not a line end:
+// it stays in the line, so stray CRs in a field never split a job. A last line without a
+// terminator is a line; a file that ends with a terminator has no empty line after it.
+class LineReader {
+ public:
+  // Opens a file for reading; a missing file fails with "File not found".
+  LineReader(const std::filesystem::path& path, std::string display_name);
+  // Reads from text held in memory, for tests and small inputs.
+  static LineReader from_text(std::string text, std::string display_name = "text");
+
+  LineReader(LineReader&&) noexcept;
+  LineReader& operator=(LineReader&&) noexcept;
+  ~LineReader();
+
+  bool at_end();
+  // The next line, valid until the next call of next() or at_end(). Reading past the last line
+  // fails with "Input past end of file".
+  std::string_view next();
+  // Like next(), but std::nullopt after the last line.
+  std::optional<std::string_view> try_next();
+
+  // 1-based number of the line that next() returned last; 0 before the first.
+  std::int64_t line_number() const { return line_number_; }
+  const std::string& name() const { return name_; }
+
+ private:
+  LineReader(std::string display_name);
+  bool fill();
+
+  NativeFile file_;
+  std::unique_ptr<char[]> buffer_;
+  std::size_t capacity_ = 0;
+  std::size_t begin_ = 0;
+  std::size_t end_ = 0;
+  bool exhausted_ = false;
+  std::int64_t line_number_ = 0;
+  std::string name_;
+};
+
+// Buffered writer of single-byte text. What is written stays written even when the run fails
+// later: the destructor flushes what is buffered. Only close() reports a failing flush or close.
+class TextWriter {
+ public:
+  // Creates the file, or empties an existing one; Mode::append adds to its end.
+  TextWriter(const std::filesystem::path& path, std::string display_name,
+             NativeFile::Mode mode = NativeFile::Mode::create);
+  // Writes into a string held by the caller, for tests.
+  explicit TextWriter(std::string& sink);
+
+  TextWriter(TextWriter&&) noexcept;
+  TextWriter& operator=(TextWriter&&) = delete;
+  ~TextWriter();
+
+  void write(std::string_view text) {
+    if (text.size() <= capacity_ - used_) {
+      text.copy(buffer_.get() + used_, text.size());
+      used_ += text.size();
+      return;
+    }
+    write_slow(text);
+  }
+  void write(char c) {
+    if (used_ == capacity_) flush();
+    buffer_[used_++] = c;
+  }
+  // Writes the text followed by CR LF.
+  void write_line(std::string_view text) {
+    write(text);
+    write(std::string_view("\r\n"));
+  }
+  // Room for `size` bytes written straight into the buffer; commit them with advance().
+  char* reserve(std::size_t size);
+  void advance(std::size_t size) { used_ += size; }
+
+  void flush();
+  void sync();
+  void close();
+  const std::string& name() const { return name_; }
+
+ private:
+  void write_slow(std::string_view text);
+
+  NativeFile file_;
+  std::string* sink_ = nullptr;
+  std::unique_ptr<char[]> buffer_;
+  std::size_t capacity_ = 0;
+  std::size_t used_ = 0;
+  std::string name_;
+};
+
+// An output file that is written under a temporary name in its folder and takes its own name
+// only on commit(), replacing an earlier file in one step. Until then, and after a failure, the
+// earlier file stays as it was and the temporary file is deleted.
+class ReplacingFile {
+ public:
+  enum class Durability { cached, synced };
+
+  ReplacingFile(const std::filesystem::path& target, std::string display_name);
+  ReplacingFile(const ReplacingFile&) = delete;
+  ReplacingFile& operator=(const ReplacingFile&) = delete;
+  ~ReplacingFile();
+
+  TextWriter& writer() { return *writer_; }
+  void commit(Durability durability);
+
+ private:
+  std::filesystem::path target_;
+  std::filesystem::path temporary_;
+  std::string name_;
+  std::optional<TextWriter> writer_;
+};
+
+// The first line of a file. A missing file fails with "File not found", a file without any line
+// with "Input past end of file".
+std::string read_first_line(const std::filesystem::path& path, const std::string& display_name);
+
+}  // namespace ravel
