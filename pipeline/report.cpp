@@ -169,6 +169,12 @@ std::optional<std::string> render_report(std::string_view header, LineReader& ta
   return marker;
 }
 
+const RowRules& row_rules(const Edition& edition, std::string_view header) {
+  const bool grouped =
+      !edition.grouped_table_header.empty() && header == edition.grouped_table_header;
+  return grouped ? edition.grouped_rows : edition.rows;
+}
+
 static double read_stored_job_id(const std::filesystem::path& folder) {
   try {
     return lenient_number(read_first_line(folder / job_marker_name, std::string(job_marker_name)));
@@ -191,9 +197,7 @@ void run_report(const std::filesystem::path& folder, const Edition& edition,
   std::optional<double> stored_job_id;
   if (edition.grouped_table_header.empty()) stored_job_id = read_stored_job_id(folder);
   const std::string header(table.next());
-  const bool grouped =
-      !edition.grouped_table_header.empty() && header == edition.grouped_table_header;
-  const RowRules& rules = grouped ? edition.grouped_rows : edition.rows;
+  const RowRules& rules = row_rules(edition, header);
   const bool uses_marker = rules.job_filter != JobFilter::none || rules.marker_row != 0;
   if (uses_marker && !stored_job_id) stored_job_id = read_stored_job_id(folder);
 

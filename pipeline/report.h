@@ -24,6 +24,9 @@ struct ReportingWindow {
 // "report_DD-MM-YY.html".
 std::string report_file_name(CivilDate date);
 
+// The rules for the data rows of a job table with this header line.
+const RowRules& row_rules(const Edition& edition, std::string_view header);
+
 // Renders the report of a job table whose header line has been read already. `table` stands
 // at the first data line. Returns the field 0 text of the rules' marker row, std::nullopt when
 // the table has no such row.

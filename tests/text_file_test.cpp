@@ -1,0 +1,157 @@
+#include "text_file.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "failure.h"
+#include "test_folder.h"
+
+namespace ravel {
+namespace {
+
+std::vector<std::string> lines_of(LineReader reader) {
+  std::vector<std::string> lines;
+  while (!reader.at_end()) lines.emplace_back(reader.next());
+  return lines;
+}
+
+TEST(text_file_test, lines_end_at_lf_or_cr_lf_and_a_lone_cr_stays) {
+  using Lines = std::vector<std::string>;
+  const struct {
+    std::string text;
+    Lines lines;
+  } cases[] = {
+      {"", {}},
+      {"a", {"a"}},
+      {"a\n", {"a"}},
+      {"a\r\n", {"a"}},
+      {"a\r\nb", {"a", "b"}},
+      {"a\nb\r\n", {"a", "b"}},
+      {"\n", {""}},
+      {"\r\n\r\n", {"", ""}},
+      {"a\rb\n", {"a\rb"}},
+      {"a\r", {"a\r"}},
+      {"a\r\r\n", {"a\r"}},
+      {"x\n\ny\n", {"x", "", "y"}},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(lines_of(LineReader::from_text(c.text)), c.lines) << c.text;
+  }
+}
+
+TEST(text_file_test, long_lines_cross_buffer_boundaries_intact) {
+  testing::TestFolder folder;
+  const std::string long_line(3'000'000, 'x');
+  std::string text;
+  for (int i = 0; i < 5; ++i) text += std::to_string(i) + std::string(700'000, ',') + "\r\n";
+  text += long_line + "\r\n" + long_line;
+  folder.write("big.txt", text);
+
+  LineReader reader(folder / "big.txt", "big.txt");
+  for (int i = 0; i < 5; ++i) {
+    EXPECT_EQ(reader.next(), std::to_string(i) + std::string(700'000, ','));
+  }
+  EXPECT_EQ(reader.next(), long_line);
+  EXPECT_EQ(reader.next(), long_line);
+  EXPECT_EQ(reader.line_number(), 7);
+  EXPECT_TRUE(reader.at_end());
+}
+
+TEST(text_file_test, reading_past_the_end_is_input_past_end_of_file) {
+  LineReader reader = LineReader::from_text("only\n", "one.txt");
+  reader.next();
+  try {
+    reader.next();
+    FAIL();
+  } catch (const Failure& failure) {
+    EXPECT_EQ(failure.code(), ErrorCode::input_past_end);
+    EXPECT_EQ(failure.message(), "error 62: Input past end of file: one.txt line 2: no line to read");
+  }
+}
+
+TEST(text_file_test, opening_failures_name_the_cause) {
+  testing::TestFolder folder;
+  const struct {
+    std::filesystem::path path;
+    NativeFile::Mode mode;
+    ErrorCode code;
+  } cases[] = {
+      {folder / "missing.txt", NativeFile::Mode::read, ErrorCode::file_not_found},
+      {folder / "no-folder" / "x.txt", NativeFile::Mode::read, ErrorCode::path_not_found},
+      {folder / "no-folder" / "x.txt", NativeFile::Mode::create, ErrorCode::path_not_found},
+      {folder.path(), NativeFile::Mode::read, ErrorCode::path_file_access},
+      {folder.path(), NativeFile::Mode::create, ErrorCode::path_file_access},
+  };
+  for (const auto& c : cases) {
+    try {
+      NativeFile file(c.path, c.mode, "x");
+      ADD_FAILURE() << c.path << " opened";
+    } catch (const Failure& failure) {
+      EXPECT_EQ(failure.code(), c.code) << c.path << ": " << failure.message();
+      EXPECT_EQ(failure.file(), "x");
+    }
+  }
+}
+
+TEST(text_file_test, writer_ends_lines_with_cr_lf_and_creates_or_empties) {
+  testing::TestFolder folder;
+  folder.write("out.txt", "a much longer earlier content\r\n");
+  {
+    TextWriter writer(folder / "out.txt", "out.txt");
+    writer.write_line("one");
+    writer.write("two");
+    writer.write(',');
+    writer.write_line("");
+    writer.close();
+  }
+  EXPECT_EQ(folder.read("out.txt"), "one\r\ntwo,\r\n");
+  {
+    TextWriter writer(folder / "out.txt", "out.txt", NativeFile::Mode::append);
+    writer.write_line("three");
+  }
+  EXPECT_EQ(folder.read("out.txt"), "one\r\ntwo,\r\nthree\r\n");
+}
+
+TEST(text_file_test, writer_keeps_what_was_written_when_the_run_fails) {
+  testing::TestFolder folder;
+  try {
+    TextWriter writer(folder / "out.txt", "out.txt");
+    writer.write_line("kept");
+    throw Failure(ErrorCode::subscript, "later");
+  } catch (const Failure&) {
+  }
+  EXPECT_EQ(folder.read("out.txt"), "kept\r\n");
+}
+
+TEST(text_file_test, replacing_file_takes_its_name_only_on_commit) {
+  testing::TestFolder folder;
+  folder.write("report.html", "earlier\r\n");
+  {
+    ReplacingFile file(folder / "report.html", "report.html");
+    file.writer().write_line("abandoned");
+  }
+  EXPECT_EQ(folder.read("report.html"), "earlier\r\n");
+  EXPECT_EQ(folder.listing(), "report.html ");
+  {
+    ReplacingFile file(folder / "report.html", "report.html");
+    file.writer().write_line("new");
+    file.commit(ReplacingFile::Durability::synced);
+  }
+  EXPECT_EQ(folder.read("report.html"), "new\r\n");
+  EXPECT_EQ(folder.listing(), "report.html ");
+}
+
+TEST(text_file_test, first_line_of_a_file) {
+  testing::TestFolder folder;
+  folder.write("jobid.txt", " 105\r\n99\r\n");
+  EXPECT_EQ(read_first_line(folder / "jobid.txt", "jobid.txt"), " 105");
+  folder.write("jobid.txt", "");
+  EXPECT_THROW(read_first_line(folder / "jobid.txt", "jobid.txt"), Failure);
+  folder.write("jobid.txt", "\r\n");
+  EXPECT_EQ(read_first_line(folder / "jobid.txt", "jobid.txt"), "");
+}
+
+}  // namespace
+}  // namespace ravel
