@@ -41,7 +41,8 @@ static std::vector<std::string_view> split_fields(std::string_view line) {
 }
 
 static bool is_whole_number(std::string_view text) {
-  return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+  return !text.empty() &&
+         std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
 static std::int64_t as_number(std::string_view text) {
@@ -53,7 +54,8 @@ static std::int64_t as_number(std::string_view text) {
 
 static std::vector<std::vector<std::string_view>> split_listing(std::string_view listing) {
   std::vector<std::vector<std::string_view>> rows;
-  for (const std::string_view line : split_lines(listing, "\r\n")) rows.push_back(split_fields(line));
+  for (const std::string_view line : split_lines(listing, "\r\n"))
+    rows.push_back(split_fields(line));
   return rows;
 }
 
@@ -123,8 +125,9 @@ TEST(listing_generator_test, ids_and_starts_descend_from_the_newest_job) {
       {5000, 2600000, 1000},     // Starts bottom out at 1, never at 0.
   };
   for (const Case& test : cases) {
-    const std::string listing = listing_text(
-        {.job_count = test.job_count, .newest_id = test.newest_id, .newest_start = test.newest_start});
+    const std::string listing = listing_text({.job_count = test.job_count,
+                                              .newest_id = test.newest_id,
+                                              .newest_start = test.newest_start});
     const auto rows = split_listing(listing);
     ASSERT_EQ(static_cast<std::int64_t>(rows.size()), test.job_count);
     EXPECT_EQ(as_number(rows.front()[0]), test.newest_id);
@@ -184,12 +187,9 @@ TEST(listing_generator_test, value_mix_resembles_a_real_server) {
     double high;
   };
   const std::vector<Share> shares{
-      {"successful status", 3, "0", 0.80, 0.90},
-      {"selector 1", -20, "1", 0.83, 0.93},
-      {"empty selector", -20, "", 0.07, 0.13},
-      {"empty storage unit", 11, "", 0.03, 0.07},
-      {"retention 13", 27, "13", 0.0005, 0.01},
-      {"schedule type 3", 22, "3", 0.0005, 0.02},
+      {"successful status", 3, "0", 0.80, 0.90}, {"selector 1", -20, "1", 0.83, 0.93},
+      {"empty selector", -20, "", 0.07, 0.13},   {"empty storage unit", 11, "", 0.03, 0.07},
+      {"retention 13", 27, "13", 0.0005, 0.01},  {"schedule type 3", 22, "3", 0.0005, 0.02},
   };
   const auto rows = split_listing(listing);
   for (const Share& share : shares) {
@@ -219,7 +219,8 @@ TEST(listing_generator_test, policy_list_covers_the_listing_and_adds_unmatched_n
   EXPECT_EQ(std::set<std::string_view>(names.begin(), names.end()).size(), names.size());
   for (std::size_t index = 0; index < names.size(); ++index) {
     // The used names come first, the names that match no job after them.
-    EXPECT_EQ(listed_policies.contains(names[index]), index < listed_policies.size()) << names[index];
+    EXPECT_EQ(listed_policies.contains(names[index]), index < listed_policies.size())
+        << names[index];
   }
 
   for (const std::int64_t count : {0, 1, 7}) {
@@ -236,14 +237,16 @@ TEST(listing_generator_test, sample_set_marks_the_forty_newest_jobs_as_new) {
   ASSERT_EQ(rows.size(), 400u);
   EXPECT_EQ(sample.job_marker, std::string(rows[40][0]) + "\r\n");
   const std::int64_t marker = as_number(rows[40][0]);
-  EXPECT_EQ(std::count_if(rows.begin(), rows.end(), [&](const auto& row) { return as_number(row[0]) > marker; }),
+  EXPECT_EQ(std::count_if(rows.begin(), rows.end(),
+                          [&](const auto& row) { return as_number(row[0]) > marker; }),
             40);
 
   std::set<std::string_view> listed_policies;
   for (const auto& row : rows) listed_policies.insert(row[4]);
   const std::vector<std::string_view> names = split_lines(sample.policy_list, "\r\n");
   EXPECT_EQ(names.size(), 13u);
-  EXPECT_EQ(std::count_if(names.begin(), names.end(), [&](std::string_view name) { return !listed_policies.contains(name); }),
+  EXPECT_EQ(std::count_if(names.begin(), names.end(),
+                          [&](std::string_view name) { return !listed_policies.contains(name); }),
             1);
 }
 
@@ -269,13 +272,24 @@ TEST(genlisting_command_test, bad_arguments_are_usage_errors) {
       {"sample", "--out"},
   };
   for (const auto& arguments : cases) {
-    EXPECT_THROW(parse_genlisting_command(arguments), UsageError) << testing::PrintToString(arguments);
+    EXPECT_THROW(parse_genlisting_command(arguments), UsageError)
+        << testing::PrintToString(arguments);
   }
 }
 
 TEST(genlisting_command_test, arguments_fill_the_command) {
-  const std::vector<std::string_view> listing{"listing", "--jobs", "25", "--seed", "18446744073709551615", "--newest-id",
-                                              "25", "--newest-start", "1", "--lf", "--out", "x.txt"};
+  const std::vector<std::string_view> listing{"listing",
+                                              "--jobs",
+                                              "25",
+                                              "--seed",
+                                              "18446744073709551615",
+                                              "--newest-id",
+                                              "25",
+                                              "--newest-start",
+                                              "1",
+                                              "--lf",
+                                              "--out",
+                                              "x.txt"};
   const GenlistingCommand command = parse_genlisting_command(listing);
   EXPECT_EQ(command.action, GenlistingAction::listing);
   EXPECT_EQ(command.listing.job_count, 25);

@@ -30,9 +30,7 @@ class Random {
     return static_cast<std::int64_t>(next() % static_cast<std::uint64_t>(bound));
   }
 
-  std::int64_t between(std::int64_t low, std::int64_t high) {
-    return low + below(high - low + 1);
-  }
+  std::int64_t between(std::int64_t low, std::int64_t high) { return low + below(high - low + 1); }
 
   bool chance_per_mille(std::int64_t per_mille) { return below(1000) < per_mille; }
 
@@ -54,8 +52,7 @@ struct Policy {
   std::string_view name;
   Workload workload;
   std::int64_t weight;
-  std::string_view media_server;
-  std::string_view disk_storage_unit;
+  std::size_t media;  // Index into media_servers and disk_storage_units.
   std::string_view client_os;
   std::string_view selection;
   std::array<std::string_view, 3> clients;  // Unused places stay empty.
@@ -100,100 +97,66 @@ constexpr std::array filer_schedules{
     Schedule{"Monthly_Full", "0", 10, true, {"8", "12"}},
 };
 
+constexpr std::array<std::string_view, 4> media_servers{"media01", "media02", "media03", "media04"};
+constexpr std::array<std::string_view, 4> disk_storage_units{"stu_disk_01", "stu_disk_02",
+                                                             "stu_disk_03", "stu_disk_04"};
+
 // The weights make a few busy clients (log shipping, mail, virtual machines) dominate the
 // listing, as they do on a real server, so that policy groups differ widely in size.
-constexpr std::array policies{
-    Policy{"Exch_SG1_Daily", Workload::database, 30, "media01", "stu_disk_01", "Windows2016",
-           "EXCH:SG1", {"exch-mb01", "exch-mb02"}},
-    Policy{"Exch_SG2_Daily", Workload::database, 24, "media01", "stu_disk_01", "Windows2016",
-           "EXCH:SG2", {"exch-mb03", "exch-mb04"}},
-    Policy{"Exch_PublicFolders", Workload::database, 5, "media01", "stu_disk_01", "Windows2016",
-           "EXCH:Public", {"exch-pf01"}},
-    Policy{"SQL_Prod_Full", Workload::database, 28, "media02", "stu_disk_02", "Windows2019",
-           "MSSQL:PROD", {"sqlprd01", "sqlprd02"}},
-    Policy{"SQL_Prod_Logs", Workload::logs, 60, "media02", "stu_disk_02", "Windows2019",
-           "MSSQL:PROD/logs", {"sqlprd01", "sqlprd02"}},
-    Policy{"SQL_Dev", Workload::database, 8, "media02", "stu_disk_02", "Windows2019",
-           "MSSQL:DEV", {"sqldev01"}},
-    Policy{"SQL_Reporting", Workload::database, 6, "media02", "stu_disk_02", "Windows2019",
-           "MSSQL:RPT", {"sqlrpt01"}},
-    Policy{"FS_Users", Workload::files, 20, "media03", "stu_disk_03", "Windows2019",
-           "D:\\Users", {"fs-users01", "fs-users02"}},
-    Policy{"FS_Shares", Workload::files, 16, "media03", "stu_disk_03", "Windows2019",
-           "E:\\Shares", {"fs-share01"}},
-    Policy{"FS_Profiles", Workload::files, 8, "media03", "stu_disk_03", "Windows2016",
-           "D:\\Profiles", {"fs-prof01"}},
-    Policy{"Oracle_ERP", Workload::database, 24, "media02", "stu_disk_02", "Solaris11",
-           "ORA:ERPPRD", {"ora-erp01", "ora-erp02"}},
-    Policy{"Oracle_ERP_Archlogs", Workload::logs, 40, "media02", "stu_disk_02", "Solaris11",
-           "ORA:ERPPRD/arch", {"ora-erp01", "ora-erp02"}},
-    Policy{"Oracle_HR", Workload::database, 10, "media02", "stu_disk_02", "RedHat8", "ORA:HRPRD",
-           {"ora-hr01"}},
-    Policy{"Oracle_DWH", Workload::database, 8, "media04", "stu_disk_04", "RedHat8", "ORA:DWH",
-           {"ora-dwh01"}},
-    Policy{"VMware_Cluster1", Workload::virtual_machines, 34, "media04", "stu_dedup_01", "ESXi7",
-           "vmfs:/Cluster1", {"vm-app01", "vm-app02", "vm-app03"}},
-    Policy{"VMware_Cluster2", Workload::virtual_machines, 30, "media04", "stu_dedup_01", "ESXi7",
-           "vmfs:/Cluster2", {"vm-web01", "vm-web02", "vm-db01"}},
-    Policy{"VMware_VDI", Workload::virtual_machines, 6, "media04", "stu_dedup_02", "ESXi7",
-           "vmfs:/VDI", {"vdi-gold01", "vdi-gold02"}},
-    Policy{"HyperV_Lab", Workload::virtual_machines, 3, "media04", "stu_dedup_02", "Windows2019",
-           "HV:Lab", {"hv-lab01"}},
-    Policy{"Unix_Root", Workload::files, 12, "media03", "stu_disk_03", "Solaris11", "/",
-           {"unxapp01", "unxapp02"}},
-    Policy{"Unix_Apps", Workload::files, 8, "media03", "stu_disk_03", "Solaris11", "/opt/apps",
-           {"unxapp03"}},
-    Policy{"Linux_Web", Workload::files, 14, "media03", "stu_disk_03", "RedHat8", "/var/www",
-           {"web01", "web02", "web03"}},
-    Policy{"Linux_Root", Workload::files, 8, "media03", "stu_disk_03", "RedHat8", "/",
-           {"lnx-util01", "lnx-util02"}},
-    Policy{"Win_System_State", Workload::files, 12, "media01", "stu_disk_01", "Windows2019",
-           "SystemState", {"dc01", "dc02", "fs-users01"}},
-    Policy{"AD_Domain_Controllers", Workload::files, 8, "media01", "stu_disk_01", "Windows2019",
-           "C:\\Windows\\NTDS", {"dc01", "dc02"}},
-    Policy{"SharePoint_Farm", Workload::database, 8, "media01", "stu_disk_01", "Windows2016",
-           "SPS:Farm1", {"sp-app01"}},
-    Policy{"SAP_PRD", Workload::database, 15, "media02", "stu_disk_02", "RedHat8", "SAP:PRD",
-           {"sap-prd01"}},
-    Policy{"SAP_QAS", Workload::database, 5, "media02", "stu_disk_02", "RedHat8", "SAP:QAS",
-           {"sap-qas01"}},
-    Policy{"Lotus_Notes_Mail", Workload::database, 4, "media01", "stu_disk_01", "Windows2012",
-           "D:\\Notes\\Data\\mail", {"notes01"}},
-    Policy{"NDMP_Filer01", Workload::filer, 6, "media04", "stu_disk_04", "OnTap9",
-           "/vol/vol_home", {"filer01"}},
-    Policy{"NDMP_Filer02", Workload::filer, 6, "media04", "stu_disk_04", "OnTap9",
-           "/vol/vol_proj", {"filer02"}},
-    Policy{"Catalog_Backup", Workload::files, 3, "media01", "stu_disk_01", "RedHat8",
-           "/var/catalog", {"bkmaster01"}},
-    Policy{"DB2_Finance", Workload::database, 6, "media02", "stu_disk_02", "AIX7", "DB2:FINPRD",
-           {"db2fin01"}},
-    Policy{"MySQL_Web", Workload::database, 6, "media03", "stu_disk_03", "RedHat8",
-           "/var/lib/mysql", {"mysql01"}},
-    Policy{"PostgreSQL_Apps", Workload::database, 5, "media03", "stu_disk_03", "RedHat8",
-           "/var/lib/pgsql", {"pgsql01"}},
-    Policy{"Citrix_XenApp", Workload::files, 5, "media01", "stu_disk_01", "Windows2016",
-           "C:\\Program Files\\Citrix", {"ctx01", "ctx02"}},
-    Policy{"Print_Servers", Workload::files, 2, "media01", "stu_disk_01", "Windows2016",
-           "C:\\Windows\\System32\\spool", {"prn01"}},
-    Policy{"DMZ_Servers", Workload::files, 3, "media03", "stu_disk_03", "RedHat8", "/etc",
-           {"dmz-web01", "dmz-mail01"}},
-    Policy{"Branch_Offices", Workload::files, 10, "media03", "stu_disk_03", "Windows2019",
-           "D:\\Data", {"br-lon01", "br-par01", "br-nyc01"}},
-    Policy{"Test_Restore", Workload::files, 1, "media03", "stu_disk_03", "Windows2019",
-           "D:\\RestoreTest", {"fs-users01"}},
-    Policy{"Sybase_Trading", Workload::database, 5, "media02", "stu_disk_02", "Solaris11",
-           "SYB:TRADE", {"syb-trd01"}},
-};
+// clang-format off
+constexpr auto policies = std::to_array<Policy>({
+    {"Exch_SG1_Daily",        Workload::database,         30, 0, "Windows2016", "EXCH:SG1",          {"exch-mb01", "exch-mb02"}},
+    {"Exch_SG2_Daily",        Workload::database,         24, 0, "Windows2016", "EXCH:SG2",          {"exch-mb03", "exch-mb04"}},
+    {"Exch_PublicFolders",    Workload::database,         5,  0, "Windows2016", "EXCH:Public",       {"exch-pf01"}},
+    {"SQL_Prod_Full",         Workload::database,         28, 1, "Windows2019", "MSSQL:PROD",        {"sqlprd01", "sqlprd02"}},
+    {"SQL_Prod_Logs",         Workload::logs,             60, 1, "Windows2019", "MSSQL:PROD/logs",   {"sqlprd01", "sqlprd02"}},
+    {"SQL_Dev",               Workload::database,         8,  1, "Windows2019", "MSSQL:DEV",         {"sqldev01"}},
+    {"SQL_Reporting",         Workload::database,         6,  1, "Windows2019", "MSSQL:RPT",         {"sqlrpt01"}},
+    {"FS_Users",              Workload::files,            20, 2, "Windows2019", "D:\\Users",         {"fs-users01", "fs-users02"}},
+    {"FS_Shares",             Workload::files,            16, 2, "Windows2019", "E:\\Shares",        {"fs-share01"}},
+    {"FS_Profiles",           Workload::files,            8,  2, "Windows2016", "D:\\Profiles",      {"fs-prof01"}},
+    {"Oracle_ERP",            Workload::database,         24, 1, "Solaris11",   "ORA:ERPPRD",        {"ora-erp01", "ora-erp02"}},
+    {"Oracle_ERP_Archlogs",   Workload::logs,             40, 1, "Solaris11",   "ORA:ERPPRD/arch",   {"ora-erp01", "ora-erp02"}},
+    {"Oracle_HR",             Workload::database,         10, 1, "RedHat8",     "ORA:HRPRD",         {"ora-hr01"}},
+    {"Oracle_DWH",            Workload::database,         8,  3, "RedHat8",     "ORA:DWH",           {"ora-dwh01"}},
+    {"VMware_Cluster1",       Workload::virtual_machines, 34, 3, "ESXi7",       "vmfs:/Cluster1",    {"vm-app01", "vm-app02", "vm-app03"}},
+    {"VMware_Cluster2",       Workload::virtual_machines, 30, 3, "ESXi7",       "vmfs:/Cluster2",    {"vm-web01", "vm-web02", "vm-db01"}},
+    {"VMware_VDI",            Workload::virtual_machines, 6,  3, "ESXi7",       "vmfs:/VDI",         {"vdi-gold01", "vdi-gold02"}},
+    {"HyperV_Lab",            Workload::virtual_machines, 3,  3, "Windows2019", "HV:Lab",            {"hv-lab01"}},
+    {"Unix_Root",             Workload::files,            12, 2, "Solaris11",   "/",                 {"unxapp01", "unxapp02"}},
+    {"Unix_Apps",             Workload::files,            8,  2, "Solaris11",   "/opt/apps",         {"unxapp03"}},
+    {"Linux_Web",             Workload::files,            14, 2, "RedHat8",     "/var/www",          {"web01", "web02", "web03"}},
+    {"Linux_Root",            Workload::files,            8,  2, "RedHat8",     "/",                 {"lnx-util01", "lnx-util02"}},
+    {"Win_System_State",      Workload::files,            12, 0, "Windows2019", "SystemState",       {"dc01", "dc02", "fs-users01"}},
+    {"AD_Domain_Controllers", Workload::files,            8,  0, "Windows2019", "C:\\Windows\\NTDS", {"dc01", "dc02"}},
+    {"SharePoint_Farm",       Workload::database,         8,  0, "Windows2016", "SPS:Farm1",         {"sp-app01"}},
+    {"SAP_PRD",               Workload::database,         15, 1, "RedHat8",     "SAP:PRD",           {"sap-prd01"}},
+    {"SAP_QAS",               Workload::database,         5,  1, "RedHat8",     "SAP:QAS",           {"sap-qas01"}},
+    {"Lotus_Notes_Mail",      Workload::database,         4,  0, "Windows2012", "D:\\Notes\\mail",   {"notes01"}},
+    {"NDMP_Filer01",          Workload::filer,            6,  3, "OnTap9",      "/vol/vol_home",     {"filer01"}},
+    {"NDMP_Filer02",          Workload::filer,            6,  3, "OnTap9",      "/vol/vol_proj",     {"filer02"}},
+    {"Catalog_Backup",        Workload::files,            3,  0, "RedHat8",     "/var/catalog",      {"bkmaster01"}},
+    {"DB2_Finance",           Workload::database,         6,  1, "AIX7",        "DB2:FINPRD",        {"db2fin01"}},
+    {"MySQL_Web",             Workload::database,         6,  2, "RedHat8",     "/var/lib/mysql",    {"mysql01"}},
+    {"PostgreSQL_Apps",       Workload::database,         5,  2, "RedHat8",     "/var/lib/pgsql",    {"pgsql01"}},
+    {"Citrix_XenApp",         Workload::files,            5,  0, "Windows2016", "C:\\Citrix Apps",   {"ctx01", "ctx02"}},
+    {"Print_Servers",         Workload::files,            2,  0, "Windows2016", "C:\\Spool",         {"prn01"}},
+    {"DMZ_Servers",           Workload::files,            3,  2, "RedHat8",     "/etc",              {"dmz-web01", "dmz-mail01"}},
+    {"Branch_Offices",        Workload::files,            10, 2, "Windows2019", "D:\\Data",          {"br-lon01", "br-par01", "br-nyc01"}},
+    {"Test_Restore",          Workload::files,            1,  2, "Windows2019", "D:\\RestoreTest",   {"fs-users01"}},
+    {"Sybase_Trading",        Workload::database,         5,  1, "Solaris11",   "SYB:TRADE",         {"syb-trd01"}},
+});
+// clang-format on
 
 constexpr std::array failure_codes{
-    StatusCode{"1", 34},  StatusCode{"2", 4},    StatusCode{"13", 8},  StatusCode{"50", 6},
-    StatusCode{"58", 8},  StatusCode{"84", 6},   StatusCode{"96", 10}, StatusCode{"150", 6},
+    StatusCode{"1", 34},   StatusCode{"2", 4},   StatusCode{"13", 8},  StatusCode{"50", 6},
+    StatusCode{"58", 8},   StatusCode{"84", 6},  StatusCode{"96", 10}, StatusCode{"150", 6},
     StatusCode{"156", 10}, StatusCode{"196", 8},
 };
 
 // Days each retention code keeps a backup; 0 stands for "never expires".
-constexpr std::array<std::int64_t, 14> retention_days{315, 34, 89, 30, 61, 91, 182,
-                                                     273, 365, 0,  28, 56, 365, 0};
+constexpr std::array<std::int64_t, 14> retention_days{315, 34,  89, 30, 61, 91,  182,
+                                                      273, 365, 0,  28, 56, 365, 0};
 constexpr std::array<std::string_view, 14> retention_code_texts{
     "0", "1", "2", "3", "4", "5", "6", "7", "8", "9", "10", "11", "12", "13"};
 constexpr std::int64_t never_expires = 2147483647;
@@ -206,7 +169,7 @@ constexpr std::size_t chunk_bytes = std::size_t{1} << 20;
 
 // Names of the policy list that no job uses, as a server keeps them after a policy is retired.
 constexpr std::array<std::string_view, 4> unused_policy_prefixes{"Retired_Policy_", "Old_",
-                                                                  "Decommissioned_", "Migrated_"};
+                                                                 "Decommissioned_", "Migrated_"};
 
 // Everything drawn for one job before its fields are laid out.
 struct Job {
@@ -281,16 +244,11 @@ static const Entry& pick_weighted(Random& random, const std::array<Entry, size>&
 
 static const Schedule& pick_schedule(Random& random, Workload workload) {
   switch (workload) {
-    case Workload::files:
-      return pick_weighted(random, file_schedules);
-    case Workload::database:
-      return pick_weighted(random, database_schedules);
-    case Workload::logs:
-      return pick_weighted(random, log_schedules);
-    case Workload::virtual_machines:
-      return pick_weighted(random, virtual_machine_schedules);
-    case Workload::filer:
-      return pick_weighted(random, filer_schedules);
+    case Workload::files: return pick_weighted(random, file_schedules);
+    case Workload::database: return pick_weighted(random, database_schedules);
+    case Workload::logs: return pick_weighted(random, log_schedules);
+    case Workload::virtual_machines: return pick_weighted(random, virtual_machine_schedules);
+    case Workload::filer: return pick_weighted(random, filer_schedules);
   }
   return file_schedules.front();
 }
@@ -314,31 +272,22 @@ static std::int64_t draw_elapsed(Random& random, Workload workload, bool failed)
 
 static std::int64_t draw_base_rate(Random& random, Workload workload) {
   switch (workload) {
-    case Workload::files:
-      return random.between(2000, 40000);
+    case Workload::files: return random.between(2000, 40000);
     case Workload::database:
-    case Workload::logs:
-      return random.between(10000, 120000);
-    case Workload::virtual_machines:
-      return random.between(30000, 150000);
-    case Workload::filer:
-      return random.between(20000, 80000);
+    case Workload::logs: return random.between(10000, 120000);
+    case Workload::virtual_machines: return random.between(30000, 150000);
+    case Workload::filer: return random.between(20000, 80000);
   }
   return 0;
 }
 
 static std::int64_t draw_file_count(Random& random, Workload workload, std::int64_t kb) {
   switch (workload) {
-    case Workload::files:
-      return kb / random.between(20, 400) + (kb > 0 ? 1 : 0);
-    case Workload::filer:
-      return kb / random.between(50, 800) + (kb > 0 ? 1 : 0);
-    case Workload::database:
-      return random.between(1, 40);
-    case Workload::logs:
-      return random.between(1, 12);
-    case Workload::virtual_machines:
-      return random.between(1, 24);
+    case Workload::files: return kb / random.between(20, 400) + (kb > 0 ? 1 : 0);
+    case Workload::filer: return kb / random.between(50, 800) + (kb > 0 ? 1 : 0);
+    case Workload::database: return random.between(1, 40);
+    case Workload::logs: return random.between(1, 12);
+    case Workload::virtual_machines: return random.between(1, 24);
   }
   return 0;
 }
@@ -371,10 +320,8 @@ static bool is_excluded_field_count(std::int64_t field_count) {
     case 57:
     case 71:
     case 72:
-    case 74:
-      return true;
-    default:
-      return false;
+    case 74: return true;
+    default: return false;
   }
 }
 
@@ -408,7 +355,12 @@ Job ListingGenerator::draw_job() {
   } else if (job.schedule->to_tape) {
     job.storage_unit = random_.chance_per_mille(600) ? "stu_tape_lto6" : "stu_tape_lto7";
   } else {
-    job.storage_unit = job.policy->disk_storage_unit;
+    job.storage_unit = disk_storage_units[job.policy->media];
+  }
+  // Virtual machine backups land on deduplicating storage, spread over two units.
+  if (!job.storage_unit.empty() && !job.schedule->to_tape &&
+      job.policy->workload == Workload::virtual_machines) {
+    job.storage_unit = random_.chance_per_mille(700) ? "stu_dedup_01" : "stu_dedup_02";
   }
   job.retention = draw_retention(random_, *job.schedule);
   job.selector = draw_selector(random_);
@@ -418,9 +370,9 @@ Job ListingGenerator::draw_job() {
 // Most lines have 60 to 80 fields; the rest spread over the whole allowed range.
 std::int64_t ListingGenerator::draw_field_count() {
   for (;;) {
-    const std::int64_t field_count = random_.chance_per_mille(800)
-                                         ? random_.between(60, 80)
-                                         : random_.between(smallest_field_count, largest_field_count);
+    const std::int64_t field_count =
+        random_.chance_per_mille(800) ? random_.between(60, 80)
+                                      : random_.between(smallest_field_count, largest_field_count);
     if (!is_excluded_field_count(field_count)) return field_count;
   }
 }
@@ -452,7 +404,7 @@ void ListingGenerator::lay_out_fixed_fields(const Job& job) {
   fields_[4] = policy.name;
   fields_[5] = job.schedule->name;
   fields_[6] = job.client;
-  fields_[7] = policy.media_server;
+  fields_[7] = media_servers[policy.media];
   fields_[8] = number(job.start);
   fields_[9] = number(job.elapsed);
   fields_[10] = number(job.start + job.elapsed);
@@ -509,7 +461,7 @@ void ListingGenerator::lay_out_trailing_fields(const Job& job, std::int64_t fiel
     const std::int64_t from_end = field_count - position;
     if (from_end > tail_length) {
       switch ((position - 52) % 6) {
-        case 0: field = job.policy->media_server; break;
+        case 0: field = media_servers[job.policy->media]; break;
         case 1: field = number(job.start + (position - 52) / 6 * 7); break;
         case 2: field = "1"; break;
         case 3: field = ""; break;
@@ -520,12 +472,17 @@ void ListingGenerator::lay_out_trailing_fields(const Job& job, std::int64_t fiel
     }
     switch (from_end) {
       case 4: field = job.client; break;
-      case 5: case 14: case 19: field = "1"; break;
-      case 1: case 6: case 11: case 15: field = ""; break;
+      case 5:
+      case 14:
+      case 19: field = "1"; break;
+      case 1:
+      case 6:
+      case 11:
+      case 15: field = ""; break;
       case 7: field = job.elapsed > 0 ? "1" : "0"; break;
       case 9: field = job.kb > 0 ? "1" : "0"; break;
       case 12: field = job.schedule->to_tape ? "tape" : "disk"; break;
-      case 17: field = job.policy->media_server; break;
+      case 17: field = media_servers[job.policy->media]; break;
       default: field = "0"; break;
     }
   }
@@ -676,8 +633,9 @@ SampleSet make_sample_set() {
 
   std::vector<std::string_view> names = policies_in_order_of_appearance(sample.listing);
   names.resize(std::min(names.size(), listed_policy_count));
-  names.insert(names.begin() + static_cast<std::ptrdiff_t>(std::min(names.size(), unmatched_name_place)),
-               "Retired_Policy_0413");
+  names.insert(
+      names.begin() + static_cast<std::ptrdiff_t>(std::min(names.size(), unmatched_name_place)),
+      "Retired_Policy_0413");
   for (const std::string_view name : names) {
     sample.policy_list.append(name);
     sample.policy_list.append("\r\n");
