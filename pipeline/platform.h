@@ -3,7 +3,10 @@
 // folder, replacing a file in one step, and today's local date. One implementation per OS.
 
 #include <cstddef>
+#include <cstdint>
 #include <filesystem>
+#include <string>
+#include <string_view>
 
 namespace ravel {
 
@@ -31,6 +34,8 @@ class NativeFile {
   // Reads up to `size` bytes; 0 at the end of the file.
   std::size_t read(char* data, std::size_t size);
   void write(const char* data, std::size_t size);
+  // Moves the read position to `offset` bytes from the start.
+  void seek(std::uint64_t offset);
   // Flushes the file's content to the storage device.
   void sync();
   void close();

@@ -100,6 +100,12 @@ void NativeFile::write(const char* data, std::size_t size) {
   }
 }
 
+void NativeFile::seek(std::uint64_t offset) {
+  if (::lseek(fd_, static_cast<off_t>(offset), SEEK_SET) < 0) {
+    throw std::move(Failure(ErrorCode::path_file_access, system_text(errno)).in_file(name_));
+  }
+}
+
 void NativeFile::sync() {
   if (::fsync(fd_) != 0) {
     throw std::move(Failure(ErrorCode::path_file_access, system_text(errno)).in_file(name_));

@@ -96,6 +96,14 @@ void NativeFile::write(const char* data, std::size_t size) {
   }
 }
 
+void NativeFile::seek(std::uint64_t offset) {
+  LARGE_INTEGER position;
+  position.QuadPart = static_cast<LONGLONG>(offset);
+  if (!::SetFilePointerEx(static_cast<HANDLE>(handle_), position, nullptr, FILE_BEGIN)) {
+    throw io_failure(::GetLastError(), name_);
+  }
+}
+
 void NativeFile::sync() {
   if (!::FlushFileBuffers(static_cast<HANDLE>(handle_))) throw io_failure(::GetLastError(), name_);
 }

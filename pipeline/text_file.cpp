@@ -26,6 +26,7 @@ LineReader LineReader::from_text(std::string text, std::string display_name) {
   reader.buffer_.reset(new char[reader.capacity_]);
   text.copy(reader.buffer_.get(), text.size());
   reader.end_ = text.size();
+  reader.consumed_ = text.size();
   reader.exhausted_ = true;
   return reader;
 }
@@ -49,14 +50,29 @@ bool LineReader::fill() {
     buffer_ = std::move(bigger);
     capacity_ *= 2;
   }
-  const std::size_t got = file_.read(buffer_.get() + end_, capacity_ - end_);
+  const std::size_t got = file_.is_open() ? file_.read(buffer_.get() + end_, capacity_ - end_) : 0;
   if (got == 0) {
     exhausted_ = true;
-    file_.close();
     return false;
   }
   end_ += got;
+  consumed_ += got;
   return true;
+}
+
+void LineReader::seek(std::uint64_t offset) {
+  const std::uint64_t buffer_start = consumed_ - end_;
+  if (offset >= buffer_start && offset <= consumed_) {
+    begin_ = static_cast<std::size_t>(offset - buffer_start);
+    return;
+  }
+  if (!file_.is_open()) {
+    throw std::move(Failure(ErrorCode::invalid_call, "seek beyond the text").in_file(name_));
+  }
+  file_.seek(offset);
+  begin_ = end_ = 0;
+  consumed_ = offset;
+  exhausted_ = false;
 }
 
 bool LineReader::at_end() { return begin_ == end_ && !fill(); }

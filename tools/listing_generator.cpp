@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
-#include <span>
 #include <string>
 #include <vector>
 
@@ -45,7 +44,7 @@ struct Schedule {
   std::string_view type_code;  // 0 full, 1 differential, 2 user backup, 3 unnamed, 4 cumulative.
   std::int64_t weight;
   bool to_tape;
-  std::array<std::string_view, 2> retention_codes;
+  std::array<std::int64_t, 2> retention_codes;  // The usual one first.
 };
 
 struct Policy {
@@ -64,37 +63,37 @@ struct StatusCode {
 };
 
 constexpr std::array file_schedules{
-    Schedule{"Daily_Incr", "1", 60, false, {"10", "3"}},
-    Schedule{"Daily_Cumulative", "4", 8, false, {"3", "10"}},
-    Schedule{"Weekly_Full", "0", 22, false, {"11", "4"}},
-    Schedule{"Monthly_Full", "0", 6, true, {"8", "12"}},
-    Schedule{"User_Archive", "3", 2, true, {"9", "7"}},
+    Schedule{"Daily_Incr", "1", 60, false, {10, 3}},
+    Schedule{"Daily_Cumulative", "4", 8, false, {3, 10}},
+    Schedule{"Weekly_Full", "0", 22, false, {11, 4}},
+    Schedule{"Monthly_Full", "0", 6, true, {8, 12}},
+    Schedule{"User_Archive", "3", 2, true, {9, 7}},
 };
 
 constexpr std::array database_schedules{
-    Schedule{"Daily_Full", "0", 40, false, {"10", "3"}},
-    Schedule{"Daily_Incr", "1", 25, false, {"10", "1"}},
-    Schedule{"Default-Application-Backup", "2", 25, false, {"1", "2"}},
-    Schedule{"Weekly_Full", "0", 8, false, {"11", "5"}},
-    Schedule{"Monthly_Full", "0", 2, true, {"8", "12"}},
+    Schedule{"Daily_Full", "0", 40, false, {10, 3}},
+    Schedule{"Daily_Incr", "1", 25, false, {10, 1}},
+    Schedule{"Default-Application-Backup", "2", 25, false, {1, 2}},
+    Schedule{"Weekly_Full", "0", 8, false, {11, 5}},
+    Schedule{"Monthly_Full", "0", 2, true, {8, 12}},
 };
 
 constexpr std::array log_schedules{
-    Schedule{"Hourly_Logs", "1", 70, false, {"1", "10"}},
-    Schedule{"Default-Application-Backup", "2", 30, false, {"1", "2"}},
+    Schedule{"Hourly_Logs", "1", 70, false, {1, 10}},
+    Schedule{"Default-Application-Backup", "2", 30, false, {1, 2}},
 };
 
 constexpr std::array virtual_machine_schedules{
-    Schedule{"Daily_Incr", "1", 55, false, {"10", "3"}},
-    Schedule{"Daily_Cumulative", "4", 10, false, {"3", "10"}},
-    Schedule{"Weekly_Full", "0", 28, false, {"11", "5"}},
-    Schedule{"Monthly_Full", "0", 7, true, {"8", "6"}},
+    Schedule{"Daily_Incr", "1", 55, false, {10, 3}},
+    Schedule{"Daily_Cumulative", "4", 10, false, {3, 10}},
+    Schedule{"Weekly_Full", "0", 28, false, {11, 5}},
+    Schedule{"Monthly_Full", "0", 7, true, {8, 6}},
 };
 
 constexpr std::array filer_schedules{
-    Schedule{"Daily_Incr", "1", 50, false, {"10", "3"}},
-    Schedule{"Weekly_Full", "0", 40, false, {"11", "4"}},
-    Schedule{"Monthly_Full", "0", 10, true, {"8", "12"}},
+    Schedule{"Daily_Incr", "1", 50, false, {10, 3}},
+    Schedule{"Weekly_Full", "0", 40, false, {11, 4}},
+    Schedule{"Monthly_Full", "0", 10, true, {8, 12}},
 };
 
 constexpr std::array<std::string_view, 4> media_servers{"media01", "media02", "media03", "media04"};
@@ -297,10 +296,19 @@ static std::int64_t draw_retention(Random& random, const Schedule& schedule) {
   // code, and now and then the unnamed code 13, occurs in a long listing.
   if (random.chance_per_mille(2)) return 13;
   if (random.chance_per_mille(30)) return random.between(0, 12);
-  const std::string_view code = schedule.retention_codes[random.chance_per_mille(750) ? 0 : 1];
-  std::int64_t value = 0;
-  std::from_chars(code.data(), code.data() + code.size(), value);
-  return value;
+  return schedule.retention_codes[random.chance_per_mille(750) ? 0 : 1];
+}
+
+static std::string_view draw_storage_unit(Random& random, const Policy& policy,
+                                          const Schedule& schedule) {
+  // Some jobs end before a storage unit is assigned to them.
+  if (random.chance_per_mille(50)) return "";
+  if (schedule.to_tape) return random.chance_per_mille(600) ? "stu_tape_lto6" : "stu_tape_lto7";
+  // Virtual machine backups land on deduplicating storage, spread over two units.
+  if (policy.workload == Workload::virtual_machines) {
+    return random.chance_per_mille(700) ? "stu_dedup_01" : "stu_dedup_02";
+  }
+  return disk_storage_units[policy.media];
 }
 
 static std::string_view draw_selector(Random& random) {
@@ -350,18 +358,7 @@ Job ListingGenerator::draw_job() {
   job.write_rate = job.rate * random_.between(100, 135) / 100;
   job.read_rate = job.rate * random_.between(65, 99) / 100;
 
-  if (random_.chance_per_mille(50)) {
-    job.storage_unit = "";
-  } else if (job.schedule->to_tape) {
-    job.storage_unit = random_.chance_per_mille(600) ? "stu_tape_lto6" : "stu_tape_lto7";
-  } else {
-    job.storage_unit = disk_storage_units[job.policy->media];
-  }
-  // Virtual machine backups land on deduplicating storage, spread over two units.
-  if (!job.storage_unit.empty() && !job.schedule->to_tape &&
-      job.policy->workload == Workload::virtual_machines) {
-    job.storage_unit = random_.chance_per_mille(700) ? "stu_dedup_01" : "stu_dedup_02";
-  }
+  job.storage_unit = draw_storage_unit(random_, *job.policy, *job.schedule);
   job.retention = draw_retention(random_, *job.schedule);
   job.selector = draw_selector(random_);
   return job;
@@ -600,7 +597,8 @@ void generate_policy_list(const PolicyListOptions& options, const TextSink& sink
       // The running number keeps every extra name distinct, whatever its prefix.
       const std::int64_t serial = index - static_cast<std::int64_t>(used_names.size()) + 1;
       const std::string digits = std::to_string(serial);
-      buffer.append(unused_policy_prefixes[static_cast<std::size_t>(random.below(4))]);
+      buffer.append(unused_policy_prefixes[static_cast<std::size_t>(
+          random.below(std::ssize(unused_policy_prefixes)))]);
       buffer.append(digits.size() < 4 ? 4 - digits.size() : 0, '0');
       buffer.append(digits);
     }

@@ -1,0 +1,77 @@
+#include "form1.h"
+
+#include <cstdint>
+#include <string>
+#include <utility>
+
+#include "date_time.h"
+#include "edition.h"
+#include "failure.h"
+#include "process.h"
+#include "report.h"
+
+namespace ravel {
+
+std::int32_t picked_seconds(const LocalDateTime& date, const LocalDateTime& time) {
+  const std::int64_t seconds =
+      days_from_civil(date.date.year, date.date.month, date.date.day) * 86400 +
+      time.second_of_day;
+  if (seconds < INT32_MIN || seconds > INT32_MAX) {
+    throw Failure(ErrorCode::overflow,
+                  "the picked date and time lies outside 1901-12-13 20:45:52 to "
+                  "2038-01-19 03:14:07");
+  }
+  return static_cast<std::int32_t>(seconds);
+}
+
+Form1::Form1(std::filesystem::path folder, std::filesystem::path store, ConsoleControls controls)
+    : dp1(controls.dp1),
+      tp1(controls.tp1),
+      dp2(controls.dp2),
+      tp2(controls.tp2),
+      folder_(std::move(folder)),
+      store_(std::move(store)),
+      dialogs_(controls.dialogs) {}
+
+void Form1::set_up_time_pickers() {
+  tp1.set_Format(1);
+  tp1.set_CustomFormat("HH:mm:ss");
+  tp2.set_Format(1);
+  tp2.set_CustomFormat("HH:mm:ss");
+}
+
+void Form1::Form_Load() {
+  set_up_time_pickers();
+  Command4_Click();
+}
+
+void Form1::Command3_Click() {
+  const std::int32_t start = picked_seconds(dp1.Value(), tp1.Value());
+  const std::int32_t end = picked_seconds(dp2.Value(), tp2.Value());
+  window_start = start;
+  window_end = end;
+  window_start -= display_offset_seconds;
+  window_end -= display_offset_seconds;
+}
+
+void Form1::Command1_Click() {
+  Command3_Click();
+  process_listing(folder_, ReportingWindow{window_start, window_end});
+  Command4_Click();
+}
+
+std::optional<UpdateOutcome> Form1::Command2_Click() {
+  const double last = newest_stored_job(store_);
+  const std::filesystem::path update_file = dialogs_.choose_update_file();
+  if (update_file.empty()) return std::nullopt;
+  const UpdateOutcome outcome = update_stored_listing(store_, last, update_file);
+  dialogs_.show_message(outcome == UpdateOutcome::finished ? finished_message
+                                                           : not_proper_message);
+  return outcome;
+}
+
+void Form1::Command4_Click() {
+  run_report(folder_, console_edition, ReportingWindow{window_start, window_end}, local_today());
+}
+
+}  // namespace ravel

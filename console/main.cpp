@@ -1,0 +1,147 @@
+// The report console. Without arguments it renders the report from the job table in its folder
+// and ends; its options run the Process action or the listing update without a window.
+
+#include <cstdio>
+#include <exception>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "command_line.h"
+#include "form1.h"
+#include "platform.h"
+
+namespace {
+
+constexpr const char* usage_text =
+    "Usage: ravelbook\n"
+    "       ravelbook --process --start \"YYYY-MM-DD HH:MM:SS\" --end \"YYYY-MM-DD HH:MM:SS\"\n"
+    "       ravelbook --update FILE [--store DIR]\n"
+    "       ravelbook --help | --version\n";
+
+constexpr const char* help_text =
+    "\n"
+    "Without arguments: renders out1.txt of the program's folder into the day's backup\n"
+    "report report_DD-MM-YY.html, as the console does at start-up.\n"
+    "\n"
+    "--process   selects the jobs of bpdbjobs.txt that started between --start and --end\n"
+    "            (both included; the listing must be newest first), groups them by the\n"
+    "            policies of policy_list.txt into out1.txt (interim files out.txt and\n"
+    "            out2.txt), then renders the report. Dates run from 1901-12-13 20:45:52\n"
+    "            to 2038-01-19 03:14:07.\n"
+    "--update    merges the newer job listing FILE into the stored listing bpdbjobs.txt\n"
+    "            of the store folder (default " RAVEL_STORE_FOLDER "), through temp.txt\n"
+    "            there. Prints \" Finished Updating Database\" or \"File not proper\".\n"
+    "\n"
+    "Exit status: 0 done; 1 failed (one line on standard error names the error number,\n"
+    "file, line and field); 2 bad arguments; 3 the update file was not proper.\n";
+
+// The dialogs of the update when no window is shown: the file named on the command line, and
+// messages on standard output.
+class CommandLineDialogs : public ravel::ConsoleDialogs {
+ public:
+  explicit CommandLineDialogs(std::filesystem::path choice) : choice_(std::move(choice)) {}
+  std::filesystem::path choose_update_file() override { return choice_; }
+  void show_message(std::string_view text) override {
+    std::printf("%.*s\n", static_cast<int>(text.size()), text.data());
+  }
+
+ private:
+  std::filesystem::path choice_;
+};
+
+ravel::LocalDateTime date_argument(const std::optional<std::string>& text, const char* name) {
+  if (!text) throw ravel::UsageError(std::string("--process needs ") + name);
+  const auto value = ravel::parse_local_date_time(*text);
+  if (!value) {
+    throw ravel::UsageError(std::string(name) + " \"" + *text +
+                            "\" is not a date and time YYYY-MM-DD HH:MM:SS from 1601 on");
+  }
+  return *value;
+}
+
+// What the command line asks for.
+struct Request {
+  enum class Action { report, process, update } action = Action::report;
+  ravel::LocalDateTime start, end;
+  std::filesystem::path update_file;
+  std::filesystem::path store = ravel::default_store_folder();
+};
+
+Request read_request(ravel::ArgumentReader& arguments) {
+  Request request;
+  const bool process = arguments.flag("--process");
+  const std::optional<std::string> start = arguments.value("--start");
+  const std::optional<std::string> end = arguments.value("--end");
+  const std::optional<std::string> update = arguments.value("--update");
+  const std::optional<std::string> store = arguments.value("--store");
+  arguments.finish();
+  if (process && update) throw ravel::UsageError("--process and --update exclude each other");
+  if (!process && (start || end)) throw ravel::UsageError("--start and --end go with --process");
+  if (!update && store) throw ravel::UsageError("--store goes with --update");
+  if (process) {
+    request.action = Request::Action::process;
+    request.start = date_argument(start, "--start");
+    request.end = date_argument(end, "--end");
+  }
+  if (update) {
+    if (update->empty()) throw ravel::UsageError("--update needs a file");
+    request.action = Request::Action::update;
+    request.update_file = *update;
+    if (store) request.store = *store;
+  }
+  return request;
+}
+
+// Sets a date picker's date and a time picker's time of day, as an operator would.
+void pick(ravel::Picker& date_picker, ravel::Picker& time_picker, ravel::LocalDateTime value) {
+  date_picker.set_Value({value.date, date_picker.Value().second_of_day});
+  time_picker.set_Value({time_picker.Value().date, value.second_of_day});
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  ravel::ArgumentReader arguments(argc, argv);
+  Request request;
+  try {
+    if (arguments.flag("--help")) {
+      std::fputs(usage_text, stdout);
+      std::fputs(help_text, stdout);
+      return 0;
+    }
+    if (arguments.flag("--version")) {
+      std::puts("ravelbook " RAVEL_VERSION);
+      return 0;
+    }
+    request = read_request(arguments);
+  } catch (const ravel::UsageError& error) {
+    std::fprintf(stderr, "ravelbook: %s\n%s", error.what(), usage_text);
+    return 2;
+  }
+
+  try {
+    ravel::ValuePicker dp1, tp1, dp2, tp2;
+    CommandLineDialogs dialogs(request.update_file);
+    ravel::Form1 form(ravel::program_folder(), request.store, {dp1, tp1, dp2, tp2, dialogs});
+    switch (request.action) {
+      case Request::Action::report:
+        form.Form_Load();
+        break;
+      case Request::Action::process:
+        form.set_up_time_pickers();
+        pick(form.dp1, form.tp1, request.start);
+        pick(form.dp2, form.tp2, request.end);
+        form.Command1_Click();
+        break;
+      case Request::Action::update:
+        if (form.Command2_Click() == ravel::UpdateOutcome::not_proper) return 3;
+        break;
+    }
+  } catch (...) {
+    std::fprintf(stderr, "%s\n", ravel::failure_line("ravelbook", std::current_exception()).c_str());
+    return 1;
+  }
+  return 0;
+}

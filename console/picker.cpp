@@ -1,0 +1,38 @@
+#include "picker.h"
+
+#include "date_time.h"
+
+namespace ravel {
+
+static bool read_digits(std::string_view text, std::size_t at, std::size_t count, int& value) {
+  value = 0;
+  for (std::size_t i = at; i < at + count; ++i) {
+    if (text[i] < '0' || text[i] > '9') return false;
+    value = value * 10 + (text[i] - '0');
+  }
+  return true;
+}
+
+std::optional<LocalDateTime> parse_local_date_time(std::string_view text) {
+  if (text.size() != 19 || text[4] != '-' || text[7] != '-' || text[10] != ' ' ||
+      text[13] != ':' || text[16] != ':') {
+    return std::nullopt;
+  }
+  int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+  if (!read_digits(text, 0, 4, year) || !read_digits(text, 5, 2, month) ||
+      !read_digits(text, 8, 2, day) || !read_digits(text, 11, 2, hour) ||
+      !read_digits(text, 14, 2, minute) || !read_digits(text, 17, 2, second)) {
+    return std::nullopt;
+  }
+  if (year < 1601 || month < 1 || month > 12 || day < 1 || hour > 23 || minute > 59 ||
+      second > 59) {
+    return std::nullopt;
+  }
+  // A day that does not exist in its month comes back as another date.
+  const CivilDate date{year, month, day};
+  const CivilDate checked = civil_from_days(days_from_civil(year, month, day));
+  if (checked.month != month || checked.day != day) return std::nullopt;
+  return LocalDateTime{date, hour * 3600 + minute * 60 + second};
+}
+
+}  // namespace ravel
