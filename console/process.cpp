@@ -121,9 +121,10 @@ void select_jobs(LineReader& listing, TextWriter& interim, TextWriter& side,
 
 // Checks an interim line as every policy-list line would, and returns its elapsed seconds.
 static std::int32_t checked_elapsed(const Fields& g) {
+  const std::string_view elapsed = g[5];
   std::int32_t seconds = 0;
   try {
-    seconds = strict_int32(g[5]);
+    seconds = strict_int32(elapsed);
   } catch (Failure& failure) {
     failure.at_field(5);
     throw;
