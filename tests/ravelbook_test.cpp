@@ -1,0 +1,148 @@
+// The built report console, copied into a fresh folder and run from the command line.
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "edition.h"
+#include "platform.h"
+#include "report.h"
+#include "test_folder.h"
+
+namespace ravel {
+namespace {
+
+struct Outcome {
+  int status;
+  std::string out;
+  std::string err;
+};
+
+class ravelbook_test : public ::testing::Test {
+ protected:
+  Outcome run(const std::string& arguments = "") {
+    std::filesystem::copy_file(RAVELBOOK, folder / "ravelbook",
+                               std::filesystem::copy_options::overwrite_existing);
+    const std::string command = "cd '" + folder.path().string() + "' && ./ravelbook " +
+                                arguments + " >'" + (streams / "out").string() + "' 2>'" +
+                                (streams / "err").string() + "' </dev/null";
+    const int raw = std::system(command.c_str());
+    std::filesystem::remove(folder / "ravelbook");
+    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, streams.read("out"), streams.read("err")};
+  }
+
+  const std::string report = report_file_name(local_today());
+  testing::TestFolder folder;
+  testing::TestFolder streams;
+  testing::TestFolder store;
+};
+
+std::string listing_line(const std::string& id, const std::string& policy,
+                         const std::string& start) {
+  std::string line;
+  for (int i = 0; i < 56; ++i) {
+    if (i > 0) line += ',';
+    if (i == 0) {
+      line += id;
+    } else if (i == 4) {
+      line += policy;
+    } else if (i == 8) {
+      line += start;
+    } else if (i == 36) {
+      line += "1";  // the selector: twentieth field from the end
+    } else {
+      line += std::to_string(i % 10);
+    }
+  }
+  return line + "\r\n";
+}
+
+TEST_F(ravelbook_test, start_up_renders_the_table_in_its_folder_with_console_rules) {
+  folder.write("out1.txt", std::string(brief_table_header) + "\r\n" +
+                               "10000,0,p,0,60,0,1,2,3\r\n9998,1,p,0,60,0,1,2,3\r\n");
+  folder.write("jobid.txt", "9999\r\n");
+  const Outcome outcome = run();
+  EXPECT_EQ(outcome.status, 0) << outcome.err;
+  EXPECT_EQ(folder.read("jobid.txt"), "9998\r\n");
+  const std::string html = folder.read(report);
+  EXPECT_NE(html.find("<TR><TD>10000</TD>"), std::string::npos);
+  EXPECT_EQ(html.find("9998"), std::string::npos);
+}
+
+TEST_F(ravelbook_test, process_selects_the_window_and_groups_by_policy) {
+  folder.write("bpdbjobs.txt", listing_line("3", "Exch", "1296539200") +
+                                   listing_line("2", "SQL", "1296539110") +
+                                   listing_line("1", "Exch", "1296539109"));
+  folder.write("policy_list.txt", "Exch\r\nSQL\r\nFS\r\n");
+  folder.write("jobid.txt", "untouched\r\n");
+  const Outcome outcome =
+      run("--process --start '2011-02-01 13:45:10' --end '2011-02-01 13:50:00'");
+  EXPECT_EQ(outcome.status, 0) << outcome.err;
+  EXPECT_EQ(folder.read("out1.txt"),
+            std::string(grouped_table_header) +
+                "\r\nExch,5,6,2011-02-01 13:46:40,1970-01-01 08:00:00,0:00.09,4,5,9 Months,3,"
+                "5,3,User Backup\r\nSQL,5,6,2011-02-01 13:45:10,1970-01-01 08:00:00,0:00.09,4,5,"
+                "9 Months,3,5,2,User Backup\r\nFS,Not Found\r\n");
+  EXPECT_EQ(folder.read("out2.txt"), "");
+  EXPECT_EQ(folder.read("jobid.txt"), "untouched\r\n");
+  const std::string html = folder.read(report);
+  EXPECT_NE(html.find("Start: 2011-02-01 13:45:10<br> End: 2011-02-01 13:50:00"),
+            std::string::npos);
+  EXPECT_NE(html.find("<TD>FS</TD><TD>Not Found</TD>"), std::string::npos);
+}
+
+TEST_F(ravelbook_test, bad_arguments_touch_no_file) {
+  for (const char* arguments :
+       {"--process --start '2011-02-30 00:00:00' --end '2011-02-01 00:00:00'",
+        "--process --start '2011-02-01' --end '2011-02-01 00:00:00'", "--process",
+        "--start '2011-02-01 00:00:00'", "--update", "--store /tmp", "--frobnicate", "stray",
+        "--update a --process --start '2011-02-01 00:00:00' --end '2011-02-01 00:00:00'"}) {
+    const Outcome outcome = run(arguments);
+    EXPECT_EQ(outcome.status, 2) << arguments;
+    EXPECT_EQ(outcome.err.rfind("ravelbook: ", 0), 0u) << arguments;
+    EXPECT_NE(outcome.err.find("Usage: ravelbook"), std::string::npos) << arguments;
+    EXPECT_EQ(folder.listing(), "") << arguments;
+  }
+  EXPECT_EQ(run("--help").status, 0);
+  EXPECT_EQ(run("--version").out.rfind("ravelbook ", 0), 0u);
+}
+
+TEST_F(ravelbook_test, update_prints_its_outcome_and_exits_accordingly) {
+  store.write("bpdbjobs.txt", "10,a\r\n");
+  store.write("newer.txt", "13,d\r\n12,c\r\n");
+  const std::string arguments =
+      "--update '" + (store / "newer.txt").string() + "' --store '" + store.path().string() + "'";
+  Outcome outcome = run(arguments);
+  EXPECT_EQ(outcome.status, 3);
+  EXPECT_EQ(outcome.out, "File not proper\n");
+  EXPECT_EQ(store.read("bpdbjobs.txt"), "10,a\r\n");
+
+  store.write("newer.txt", "13,d\r\n12,c\r\n11,b\r\n10,a\r\n");
+  outcome = run(arguments);
+  EXPECT_EQ(outcome.status, 0);
+  EXPECT_EQ(outcome.out, " Finished Updating Database\n");
+  EXPECT_EQ(store.read("bpdbjobs.txt"), "13,d\r\n12,c\r\n11,b\r\n10,a\r\n");
+  EXPECT_EQ(store.listing(), "bpdbjobs.txt newer.txt ");
+}
+
+TEST_F(ravelbook_test, failures_report_one_line) {
+  folder.write("bpdbjobs.txt", listing_line("3", "Exch", "1296539200"));
+  Outcome outcome = run("--process --start '2011-02-01 00:00:00' --end '2011-02-02 00:00:00'");
+  EXPECT_EQ(outcome.status, 1);
+  EXPECT_EQ(outcome.err,
+            "ravelbook: error 53: File not found: policy_list.txt: No such file or directory\n");
+
+  outcome = run("--update '" + (store / "x").string() + "' --store '" +
+                (store / "missing").string() + "'");
+  EXPECT_EQ(outcome.status, 1);
+  EXPECT_EQ(outcome.err.rfind("ravelbook: error 76: Path not found: ", 0), 0u) << outcome.err;
+
+  outcome = run("--process --start '2011-02-01 00:00:00' --end '2038-01-19 03:14:08'");
+  EXPECT_EQ(outcome.status, 1);
+  EXPECT_EQ(outcome.err.rfind("ravelbook: error 6: Overflow", 0), 0u) << outcome.err;
+}
+
+}  // namespace
+}  // namespace ravel
