@@ -9,8 +9,7 @@
 #include "form1.h"
 #include "platform.h"
 
-static constexpr const char* usage_text =
-    "Usage: " RAVEL_PROGRAM " [--help] [--version]\n";
+static constexpr const char* usage_text = "Usage: " RAVEL_PROGRAM " [--help] [--version]\n";
 
 static constexpr const char* help_text =
     "\n"
@@ -51,7 +50,8 @@ int main(int argc, char** argv) {
     ravel::Form1 form(ravel::RAVEL_EDITION, ravel::program_folder());
     form.Form_Load();
   } catch (...) {
-    std::fprintf(stderr, "%s\n", ravel::failure_line(RAVEL_PROGRAM, std::current_exception()).c_str());
+    std::fprintf(stderr, "%s\n",
+                 ravel::failure_line(RAVEL_PROGRAM, std::current_exception()).c_str());
     return 1;
   }
   return 0;

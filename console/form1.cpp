@@ -14,8 +14,7 @@ namespace ravel {
 
 std::int32_t picked_seconds(const LocalDateTime& date, const LocalDateTime& time) {
   const std::int64_t seconds =
-      days_from_civil(date.date.year, date.date.month, date.date.day) * 86400 +
-      time.second_of_day;
+      days_from_civil(date.date.year, date.date.month, date.date.day) * 86400 + time.second_of_day;
   if (seconds < INT32_MIN || seconds > INT32_MAX) {
     throw Failure(ErrorCode::overflow,
                   "the picked date and time lies outside 1901-12-13 20:45:52 to "
@@ -65,8 +64,7 @@ std::optional<UpdateOutcome> Form1::Command2_Click() {
   const std::filesystem::path update_file = dialogs_.choose_update_file();
   if (update_file.empty()) return std::nullopt;
   const UpdateOutcome outcome = update_stored_listing(store_, last, update_file);
-  dialogs_.show_message(outcome == UpdateOutcome::finished ? finished_message
-                                                           : not_proper_message);
+  dialogs_.show_message(outcome == UpdateOutcome::finished ? finished_message : not_proper_message);
   return outcome;
 }
 

@@ -14,8 +14,8 @@ static bool read_digits(std::string_view text, std::size_t at, std::size_t count
 }
 
 std::optional<LocalDateTime> parse_local_date_time(std::string_view text) {
-  if (text.size() != 19 || text[4] != '-' || text[7] != '-' || text[10] != ' ' ||
-      text[13] != ':' || text[16] != ':') {
+  if (text.size() != 19 || text[4] != '-' || text[7] != '-' || text[10] != ' ' || text[13] != ':' ||
+      text[16] != ':') {
     return std::nullopt;
   }
   int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;

@@ -1,11 +1,10 @@
-#include "form1.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
 #include "failure.h"
+#include "form1.h"
 #include "report.h"
 #include "test_folder.h"
 
@@ -123,8 +122,8 @@ TEST_F(console_form_test, update_button_shows_the_outcome_and_a_cancel_does_noth
   EXPECT_EQ(form.Command2_Click(), UpdateOutcome::not_proper);
   store.write("dump.txt", "12,x\r\n11,y\r\n");
   EXPECT_EQ(form.Command2_Click(), UpdateOutcome::finished);
-  EXPECT_EQ(dialogs.messages, (std::vector<std::string>{"File not proper",
-                                                        " Finished Updating Database"}));
+  EXPECT_EQ(dialogs.messages,
+            (std::vector<std::string>{"File not proper", " Finished Updating Database"}));
   EXPECT_EQ(store.read("bpdbjobs.txt"), "12,x\r\n11,y\r\n10,a\r\n9,b\r\n");
 }
 

@@ -54,14 +54,17 @@ TEST(job_table_test, tinted_edition_names_schedule_types_and_plain_copies_them) 
     const char* code;
     const char* tinted;
   } cases[] = {
-      {"0", "Full Backup"}, {"1", "Differential"}, {"2", "User Backup"}, {"4", "Cumulative"},
-      {"3", "3"},           {"", ""},              {" 0", " 0"},        {"00", "00"},
+      {"0", "Full Backup"}, {"1", "Differential"},
+      {"2", "User Backup"}, {"4", "Cumulative"},
+      {"3", "3"},           {"", ""},
+      {" 0", " 0"},         {"00", "00"},
   };
   for (const auto& c : cases) {
     const std::string line = listing_line(52, {{22, c.code}}) + "\n";
     const std::string prefix = std::string(wide_table_header) + "\r\nf0,f3,f4,f6,f5,";
-    EXPECT_EQ(convert(line, tinted_edition).substr(prefix.size()).substr(0, std::strlen(c.tinted) + 4),
-              std::string(c.tinted) + ",f7,")
+    EXPECT_EQ(
+        convert(line, tinted_edition).substr(prefix.size()).substr(0, std::strlen(c.tinted) + 4),
+        std::string(c.tinted) + ",f7,")
         << c.code;
     EXPECT_EQ(convert(line, plain_edition).substr(prefix.size()).substr(0, std::strlen(c.code) + 4),
               std::string(c.code) + ",f7,")

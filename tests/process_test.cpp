@@ -119,9 +119,9 @@ TEST(process_test, selector_field_picks_the_rule) {
     bool interim;
     bool side;
   } cases[] = {
-      {"1", "stu", true, false},   {" 1 ", "", true, false},  {"1.0", "stu", true, false},
-      {"2", "stu", false, false},  {"0", "", false, false},   {"", "stu", true, false},
-      {"  ", "", false, true},     {"", " ", false, true},
+      {"1", "stu", true, false},  {" 1 ", "", true, false}, {"1.0", "stu", true, false},
+      {"2", "stu", false, false}, {"0", "", false, false},  {"", "stu", true, false},
+      {"  ", "", false, true},    {"", " ", false, true},
   };
   for (const auto& c : cases) {
     Job job;
@@ -216,8 +216,8 @@ TEST(process_test, first_pass_failures_keep_earlier_lines) {
        "9999-12-31"},
   };
   for (const auto& c : cases) {
-    std::string listing = listing_line(good) + "\r\n" + listing_line(c.bad) + "\r\n" +
-                          listing_line(good) + "\r\n";
+    std::string listing =
+        listing_line(good) + "\r\n" + listing_line(c.bad) + "\r\n" + listing_line(good) + "\r\n";
     std::string interim, side;
     LineReader reader = LineReader::from_text(listing, "bpdbjobs.txt");
     try {
@@ -237,14 +237,22 @@ TEST(process_test, namings_of_retention_and_schedule_type) {
     const char* retention;
     const char* schedule;
   } cases[] = {
-      {"0", "45 Weeks", "Full Backup"},   {"1", "34 Days", "Differential"},
-      {"2", "89 Days", "User Backup"},    {"3", "1 Month", "Not Programmed"},
-      {"4", "2 Months", "Cumulative"},    {"5", "3 Months", "Not Programmed"},
-      {"6", "6 Months", "Not Programmed"}, {"7", "9 Months", "Not Programmed"},
-      {"8", "1 Year", "Not Programmed"},  {"9", "Infinity", "Not Programmed"},
-      {"10", "4 Weeks", "Not Programmed"}, {"11", "8 Weeks", "Not Programmed"},
-      {"12", "12 Months", "Not Programmed"}, {"13", "Not Programmed", "Not Programmed"},
-      {"01", "Not Programmed", "Not Programmed"}, {" 1", "Not Programmed", "Not Programmed"},
+      {"0", "45 Weeks", "Full Backup"},
+      {"1", "34 Days", "Differential"},
+      {"2", "89 Days", "User Backup"},
+      {"3", "1 Month", "Not Programmed"},
+      {"4", "2 Months", "Cumulative"},
+      {"5", "3 Months", "Not Programmed"},
+      {"6", "6 Months", "Not Programmed"},
+      {"7", "9 Months", "Not Programmed"},
+      {"8", "1 Year", "Not Programmed"},
+      {"9", "Infinity", "Not Programmed"},
+      {"10", "4 Weeks", "Not Programmed"},
+      {"11", "8 Weeks", "Not Programmed"},
+      {"12", "12 Months", "Not Programmed"},
+      {"13", "Not Programmed", "Not Programmed"},
+      {"01", "Not Programmed", "Not Programmed"},
+      {" 1", "Not Programmed", "Not Programmed"},
       {"", "Not Programmed", "Not Programmed"},
   };
   for (const auto& c : cases) {
@@ -303,7 +311,8 @@ TEST(process_test, an_unreadable_interim_line_ends_the_second_pass_on_the_first_
     std::string bad_line;
     const char* message;
   } cases[] = {
-      {interim_line("Z", "", "9"), "error 13: Type mismatch: out.txt line 2 field 5: \"\" is not a number"},
+      {interim_line("Z", "", "9"),
+       "error 13: Type mismatch: out.txt line 2 field 5: \"\" is not a number"},
       {interim_line("Z", "2147483648", "9"),
        "error 6: Overflow: out.txt line 2 field 5: 2147483648.000000 is beyond the 32-bit "
        "integer range"},
@@ -312,7 +321,8 @@ TEST(process_test, an_unreadable_interim_line_ends_the_second_pass_on_the_first_
       {"\r\n", "error 9: Subscript out of range: out.txt line 2: needs field 5, line has 0 fields"},
   };
   for (const auto& c : cases) {
-    const std::string interim = interim_line("A", "1", "10") + c.bad_line + interim_line("A", "1", "8");
+    const std::string interim =
+        interim_line("A", "1", "10") + c.bad_line + interim_line("A", "1", "8");
     std::string table;
     LineReader policies = LineReader::from_text("A\r\nB\r\n", "policy_list.txt");
     try {

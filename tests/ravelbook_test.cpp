@@ -25,8 +25,8 @@ class ravelbook_test : public ::testing::Test {
   Outcome run(const std::string& arguments = "") {
     std::filesystem::copy_file(RAVELBOOK, folder / "ravelbook",
                                std::filesystem::copy_options::overwrite_existing);
-    const std::string command = "cd '" + folder.path().string() + "' && ./ravelbook " +
-                                arguments + " >'" + (streams / "out").string() + "' 2>'" +
+    const std::string command = "cd '" + folder.path().string() + "' && ./ravelbook " + arguments +
+                                " >'" + (streams / "out").string() + "' 2>'" +
                                 (streams / "err").string() + "' </dev/null";
     const int raw = std::system(command.c_str());
     std::filesystem::remove(folder / "ravelbook");

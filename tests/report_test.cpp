@@ -119,7 +119,8 @@ TEST(report_test, batch_rows_end_at_the_first_job_already_reported) {
   for (const Edition* edition : {&tinted_edition, &plain_edition, &brief_edition}) {
     for (const auto& c : cases) {
       const bool wide = edition != &brief_edition;
-      const Rendered page = render(wide ? wide_table(c.ids) : brief_table(c.ids), *edition, c.stored);
+      const Rendered page =
+          render(wide ? wide_table(c.ids) : brief_table(c.ids), *edition, c.stored);
       std::vector<std::string> ids = ids_of(page);
       if (edition == &tinted_edition) {
         for (auto& id : ids) id = id.substr(std::string("<Font color=\"000000\">").size());
@@ -166,12 +167,14 @@ TEST(report_test, cells_show_instants_durations_fillers_and_escaped_text) {
       {"9,0,p,57600,2.5,-28801",
        "<TR><TD>9</TD><TD>0</TD><TD>p</TD><TD>1970-01-02</TD><TD>0:00.02</TD>"
        "<TD>1969-12-31 23:59:59</TD></TR>"},
-      {"9,00,<b>&\"x\"", "<TR BGCOLOR=\"DD44EE\"><TD>9</TD><TD>00</TD><TD>&lt;b&gt;&amp;&quot;x&quot;</TD></TR>"},
+      {"9,00,<b>&\"x\"",
+       "<TR BGCOLOR=\"DD44EE\"><TD>9</TD><TD>00</TD><TD>&lt;b&gt;&amp;&quot;x&quot;</TD></TR>"},
       {"9, 0", "<TR BGCOLOR=\"DD44EE\"><TD>9</TD><TD> 0</TD></TR>"},
-      {"9,1,a,b,c,d,e,f,g,h,i", "<TR BGCOLOR=\"DD44EE\"><TD>9</TD><TD>1</TD><TD>a</TD>"
-                                "<TD>1970-01-01 08:00:00</TD><TD>0:00.00</TD>"
-                                "<TD>1970-01-01 08:00:00</TD><TD>e</TD><TD>f</TD><TD>g</TD>"
-                                "<TD>h</TD><TD>i</TD></TR>"},
+      {"9,1,a,b,c,d,e,f,g,h,i",
+       "<TR BGCOLOR=\"DD44EE\"><TD>9</TD><TD>1</TD><TD>a</TD>"
+       "<TD>1970-01-01 08:00:00</TD><TD>0:00.00</TD>"
+       "<TD>1970-01-01 08:00:00</TD><TD>e</TD><TD>f</TD><TD>g</TD>"
+       "<TD>h</TD><TD>i</TD></TR>"},
   };
   for (const auto& c : cases) {
     const Rendered page = render(header + c.row + "\r\n", brief_edition, 0);
@@ -185,10 +188,13 @@ TEST(report_test, tinted_rows_carry_a_font_colour_in_non_empty_cells) {
                             "2,0,p,,s,t,m,u,0,0,0,1,1,1,1,b\r\n1,1,p,c,s,t,m,u,0,0,0,1,1,1,1,b\r\n";
   const Rendered tinted = render(table, tinted_edition, 0);
   ASSERT_EQ(tinted.rows.size(), 2u);
-  EXPECT_EQ(tinted.rows[0].rfind("<TR><TD><Font color=\"000000\">2</TD><TD><Font color=\"000000\">0</TD>", 0), 0u);
+  EXPECT_EQ(tinted.rows[0].rfind(
+                "<TR><TD><Font color=\"000000\">2</TD><TD><Font color=\"000000\">0</TD>", 0),
+            0u);
   EXPECT_NE(tinted.rows[0].find("<TD BGCOLOR=\"#CC99CC\">&nbsp</TD><TD><Font color=\"000000\">s"),
             std::string::npos);
-  EXPECT_EQ(tinted.rows[1].rfind("<TR BGCOLOR=\"6D7B8D\"><TD><Font color=\"FFFFFF\">1</TD>", 0), 0u);
+  EXPECT_EQ(tinted.rows[1].rfind("<TR BGCOLOR=\"6D7B8D\"><TD><Font color=\"FFFFFF\">1</TD>", 0),
+            0u);
 
   const Rendered plain = render(table, plain_edition, 0);
   EXPECT_EQ(plain.rows[1].rfind("<TR BGCOLOR=\"DD44EE\"><TD>1</TD><TD>", 0), 0u);
@@ -198,8 +204,9 @@ TEST(report_test, tinted_rows_carry_a_font_colour_in_non_empty_cells) {
 TEST(report_test, header_cells_are_written_as_they_stand_empty_ones_included) {
   const Rendered page = render("A,,<B>\r\n", plain_edition, 0);
   const std::string cell = "<TH bgcolor=\"#6666CC\"> <FONT size=1 color=\"FFFFFF\">";
-  EXPECT_NE(page.html.find("<TR>" + cell + "A</TH>" + cell + "</TH>" + cell + "&lt;B&gt;</TH></TR>\r\n"),
-            std::string::npos);
+  EXPECT_NE(
+      page.html.find("<TR>" + cell + "A</TH>" + cell + "</TH>" + cell + "&lt;B&gt;</TH></TR>\r\n"),
+      std::string::npos);
   EXPECT_EQ(page.marker, std::nullopt);
 }
 
@@ -248,7 +255,8 @@ TEST(report_test, console_renders_its_grouped_table_whole_with_texts_as_they_sta
             "<TR><TD>Exch</TD><TD>Daily</TD><TD>mb01</TD><TD>2011-02-01 13:45:10</TD>"
             "<TD>2011-02-01 14:00:00</TD><TD>0:14.50</TD><TD>10</TD><TD>2</TD><TD>34 Days</TD>"
             "<TD>0</TD><TD>500</TD><TD>7</TD><TD>Full Backup</TD></TR>");
-  EXPECT_EQ(page.rows[1].rfind("<TR BGCOLOR=\"DD44EE\"><TD BGCOLOR=\"#CC99CC\">&nbsp</TD><TD>", 0), 0u);
+  EXPECT_EQ(page.rows[1].rfind("<TR BGCOLOR=\"DD44EE\"><TD BGCOLOR=\"#CC99CC\">&nbsp</TD><TD>", 0),
+            0u);
   EXPECT_EQ(page.rows[2], "<TR BGCOLOR=\"DD44EE\"><TD>SQL</TD><TD>Not Found</TD></TR>");
   EXPECT_EQ(page.marker, std::nullopt);
   // Other editions do not know the grouped table and read its texts as numbers.

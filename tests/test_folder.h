@@ -1,10 +1,10 @@
 #pragma once
 // A fresh temporary folder per test, with helpers to write and read whole files byte for byte.
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <algorithm>
 #include <random>
 #include <string>
 #include <vector>

@@ -23,18 +23,10 @@ TEST(text_file_test, lines_end_at_lf_or_cr_lf_and_a_lone_cr_stays) {
     std::string text;
     Lines lines;
   } cases[] = {
-      {"", {}},
-      {"a", {"a"}},
-      {"a\n", {"a"}},
-      {"a\r\n", {"a"}},
-      {"a\r\nb", {"a", "b"}},
-      {"a\nb\r\n", {"a", "b"}},
-      {"\n", {""}},
-      {"\r\n\r\n", {"", ""}},
-      {"a\rb\n", {"a\rb"}},
-      {"a\r", {"a\r"}},
-      {"a\r\r\n", {"a\r"}},
-      {"x\n\ny\n", {"x", "", "y"}},
+      {"", {}},         {"a", {"a"}},           {"a\n", {"a"}},
+      {"a\r\n", {"a"}}, {"a\r\nb", {"a", "b"}}, {"a\nb\r\n", {"a", "b"}},
+      {"\n", {""}},     {"\r\n\r\n", {"", ""}}, {"a\rb\n", {"a\rb"}},
+      {"a\r", {"a\r"}}, {"a\r\r\n", {"a\r"}},   {"x\n\ny\n", {"x", "", "y"}},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(lines_of(LineReader::from_text(c.text)), c.lines) << c.text;
@@ -67,7 +59,8 @@ TEST(text_file_test, reading_past_the_end_is_input_past_end_of_file) {
     FAIL();
   } catch (const Failure& failure) {
     EXPECT_EQ(failure.code(), ErrorCode::input_past_end);
-    EXPECT_EQ(failure.message(), "error 62: Input past end of file: one.txt line 2: no line to read");
+    EXPECT_EQ(failure.message(),
+              "error 62: Input past end of file: one.txt line 2: no line to read");
   }
 }
 
