@@ -1,6 +1,8 @@
 // The report console. Without arguments it renders the report from the job table in its folder
-// and ends; its options run the Process action or the listing update without a window.
+// and ends; its options run the Process action or the listing update without a window, or show
+// the window.
 
+#include <QApplication>
 #include <cstdio>
 #include <exception>
 #include <filesystem>
@@ -11,6 +13,7 @@
 #include "command_line.h"
 #include "form1.h"
 #include "platform.h"
+#include "window.h"
 
 namespace {
 
@@ -18,6 +21,7 @@ constexpr const char* usage_text =
     "Usage: ravelbook\n"
     "       ravelbook --process --start \"YYYY-MM-DD HH:MM:SS\" --end \"YYYY-MM-DD HH:MM:SS\"\n"
     "       ravelbook --update FILE [--store DIR]\n"
+    "       ravelbook --window [--store DIR]\n"
     "       ravelbook --help | --version\n";
 
 constexpr const char* help_text =
@@ -33,6 +37,10 @@ constexpr const char* help_text =
     "--update    merges the newer job listing FILE into the stored listing bpdbjobs.txt\n"
     "            of the store folder (default " RAVEL_STORE_FOLDER "), through temp.txt\n"
     "            there. Prints \" Finished Updating Database\" or \"File not proper\".\n"
+    "--window    shows the console window: pickers for the reporting window and the\n"
+    "            buttons Process, Update Database (stored listing in --store) and HTML\n"
+    "            Report, which run the actions above. A failure shows the error, prints\n"
+    "            it on standard error and ends the program.\n"
     "\n"
     "Exit status: 0 done; 1 failed (one line on standard error names the error number,\n"
     "file, line and field); 2 bad arguments; 3 the update file was not proper.\n";
@@ -63,7 +71,7 @@ ravel::LocalDateTime date_argument(const std::optional<std::string>& text, const
 
 // What the command line asks for.
 struct Request {
-  enum class Action { report, process, update } action = Action::report;
+  enum class Action { report, process, update, window } action = Action::report;
   ravel::LocalDateTime start, end;
   std::filesystem::path update_file;
   std::filesystem::path store = ravel::default_store_folder();
@@ -72,14 +80,19 @@ struct Request {
 Request read_request(ravel::ArgumentReader& arguments) {
   Request request;
   const bool process = arguments.flag("--process");
+  const bool window = arguments.flag("--window");
   const std::optional<std::string> start = arguments.value("--start");
   const std::optional<std::string> end = arguments.value("--end");
   const std::optional<std::string> update = arguments.value("--update");
   const std::optional<std::string> store = arguments.value("--store");
   arguments.finish();
-  if (process && update) throw ravel::UsageError("--process and --update exclude each other");
+  if (process + window + update.has_value() > 1) {
+    throw ravel::UsageError("--process, --update and --window exclude each other");
+  }
   if (!process && (start || end)) throw ravel::UsageError("--start and --end go with --process");
-  if (!update && store) throw ravel::UsageError("--store goes with --update");
+  if (store && !update && !window) {
+    throw ravel::UsageError("--store goes with --update or --window");
+  }
   if (process) {
     request.action = Request::Action::process;
     request.start = date_argument(start, "--start");
@@ -89,8 +102,9 @@ Request read_request(ravel::ArgumentReader& arguments) {
     if (update->empty()) throw ravel::UsageError("--update needs a file");
     request.action = Request::Action::update;
     request.update_file = *update;
-    if (store) request.store = *store;
   }
+  if (window) request.action = Request::Action::window;
+  if (store) request.store = *store;
   return request;
 }
 
@@ -98,6 +112,34 @@ Request read_request(ravel::ArgumentReader& arguments) {
 void pick(ravel::Picker& date_picker, ravel::Picker& time_picker, ravel::LocalDateTime value) {
   date_picker.set_Value({value.date, date_picker.Value().second_of_day});
   time_picker.set_Value({time_picker.Value().date, value.second_of_day});
+}
+
+// The actions without a window: the start-up report, Process, or the listing update.
+std::optional<ravel::UpdateOutcome> run_without_window(const Request& request) {
+  ravel::ValuePicker dp1, tp1, dp2, tp2;
+  CommandLineDialogs dialogs(request.update_file);
+  ravel::Form1 form(ravel::program_folder(), request.store, {dp1, tp1, dp2, tp2, dialogs});
+  if (request.action == Request::Action::update) return form.Command2_Click();
+  if (request.action == Request::Action::process) {
+    form.set_up_time_pickers();
+    pick(form.dp1, form.tp1, request.start);
+    pick(form.dp2, form.tp2, request.end);
+    form.Command1_Click();
+    return std::nullopt;
+  }
+  form.Form_Load();
+  return std::nullopt;
+}
+
+// Only this path starts Qt's GUI, so the others run where there is no display. False when a
+// handler failed and the window's error path ended the program.
+bool run_window(int& argc, char** argv, const std::filesystem::path& store) {
+  QApplication application(argc, argv);
+  ravel::ConsoleWindow window(ravel::program_folder(), store);
+  window.set_up_time_pickers();
+  window.show();
+  QApplication::exec();
+  return !window.failed();
 }
 
 }  // namespace
@@ -122,22 +164,10 @@ int main(int argc, char** argv) {
   }
 
   try {
-    ravel::ValuePicker dp1, tp1, dp2, tp2;
-    CommandLineDialogs dialogs(request.update_file);
-    ravel::Form1 form(ravel::program_folder(), request.store, {dp1, tp1, dp2, tp2, dialogs});
-    switch (request.action) {
-      case Request::Action::report:
-        form.Form_Load();
-        break;
-      case Request::Action::process:
-        form.set_up_time_pickers();
-        pick(form.dp1, form.tp1, request.start);
-        pick(form.dp2, form.tp2, request.end);
-        form.Command1_Click();
-        break;
-      case Request::Action::update:
-        if (form.Command2_Click() == ravel::UpdateOutcome::not_proper) return 3;
-        break;
+    if (request.action == Request::Action::window) {
+      if (!run_window(argc, argv, request.store)) return 1;
+    } else if (run_without_window(request) == ravel::UpdateOutcome::not_proper) {
+      return 3;
     }
   } catch (...) {
     std::fprintf(stderr, "%s\n", ravel::failure_line("ravelbook", std::current_exception()).c_str());
