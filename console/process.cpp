@@ -1,8 +1,15 @@
 #include "process.h"
 
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
+#include <iterator>
+#include <memory>
+#include <optional>
+#include <span>
 #include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "date_time.h"
@@ -40,19 +47,32 @@ namespace {
 // range", as is a position counted back from the end beyond the line's start.
 class Fields {
  public:
-  void split(std::string_view line) { split_fields(line, fields_); }
-  std::int64_t count() const { return static_cast<std::int64_t>(fields_.size()); }
+  // Splits the whole line.
+  void split(std::string_view line) {
+    split_fields(line, fields_);
+    count_ = static_cast<std::int64_t>(fields_.size());
+  }
+  // Takes only the fields at `positions`, which rise, of a line with `count` fields: reading
+  // any other position is a mistake of the caller.
+  void pick(std::string_view line, std::int64_t count, std::span<const std::size_t> positions) {
+    count_ = count;
+    if (!positions.empty() && fields_.size() <= positions.back()) {
+      fields_.resize(positions.back() + 1);
+    }
+    pick_fields(line, positions, fields_.data());
+  }
+  std::int64_t count() const { return count_; }
   std::string_view operator[](std::int64_t position) const {
-    if (position < 0 || position >= count()) {
+    if (position < 0 || position >= count_) {
       throw Failure(ErrorCode::subscript, "needs field " + std::to_string(position) +
-                                              ", line has " + std::to_string(count()) +
-                                              " fields");
+                                              ", line has " + std::to_string(count_) + " fields");
     }
     return fields_[static_cast<std::size_t>(position)];
   }
 
  private:
   std::vector<std::string_view> fields_;
+  std::int64_t count_ = 0;
 };
 
 }  // namespace
@@ -63,39 +83,66 @@ static std::string_view trim_spaces(std::string_view text) {
   return text.substr(first, text.find_last_not_of(' ') - first + 1);
 }
 
-static void write_date_time(std::string& line, std::string_view field) {
-  char text[date_time_text_size];
-  line.append(text, write_date_time_text(lenient_number(field) + display_offset_seconds, text));
-}
-
 // One selected job as a line of the interim file, or of the side file with position 1 as its
-// second field. The line is built whole before it is written.
+// second field. The line is made whole before any of it is written: its fields are read, and its
+// date-time texts made, in the layout's order, so that the first failing one names the fault.
 static void write_selected(TextWriter& out, const Fields& f, std::int64_t rate_position,
-                           bool side, std::string& line) {
-  line.clear();
-  line += f[4];
-  if (side) (line += ',') += f[1];
-  ((line += ',') += f[5]) += ',';
-  line += f[6];
-  line += ',';
-  write_date_time(line, f[8]);
-  line += ',';
-  write_date_time(line, f[10]);
+                           bool side) {
+  char start_text[date_time_text_size];
+  char end_text[date_time_text_size];
+  std::string_view columns[14];
+  std::size_t count = 0;
+  columns[count++] = f[4];
+  if (side) columns[count++] = f[1];
+  columns[count++] = f[5];
+  columns[count++] = f[6];
+  columns[count++] = std::string_view(
+      start_text, write_date_time_text(lenient_number(f[8]) + display_offset_seconds, start_text));
+  columns[count++] = std::string_view(
+      end_text, write_date_time_text(lenient_number(f[10]) + display_offset_seconds, end_text));
   for (const std::int64_t position : {std::int64_t{9}, std::int64_t{14}, std::int64_t{15},
                                       std::int64_t{27}, std::int64_t{3}, rate_position,
                                       std::int64_t{0}, std::int64_t{22}}) {
-    (line += ',') += f[position];
+    columns[count++] = f[position];
   }
-  out.write_line(line);
+
+  std::size_t size = count + 1;  // The commas between the columns, and CR LF.
+  for (std::size_t i = 0; i < count; ++i) size += columns[i].size();
+  char* p = out.reserve(size);
+  for (std::size_t i = 0; i < count; ++i) {
+    if (i > 0) *p++ = ',';
+    p = put_text(p, columns[i]);
+  }
+  *p++ = '\r';
+  *p = '\n';
+  out.advance(size);
+}
+
+// The positions the first pass reads of a line with `count` fields, rising: the fixed ones and
+// the three counted back from the end. A line is split only as far as these.
+static std::span<const std::size_t> selection_positions(std::int64_t count,
+                                                        std::vector<std::size_t>& positions) {
+  static constexpr std::size_t fixed[] = {0, 1, 3, 4, 5, 6, 8, 9, 10, 11, 14, 15, 22, 27};
+  std::size_t from_end[3];
+  std::size_t relative = 0;
+  for (const std::int64_t back : {23, 21, 20}) {
+    if (count - back >= 0) from_end[relative++] = static_cast<std::size_t>(count - back);
+  }
+  positions.clear();
+  std::merge(std::begin(fixed), std::end(fixed), from_end, from_end + relative,
+             std::back_inserter(positions));
+  positions.erase(std::unique(positions.begin(), positions.end()), positions.end());
+  return positions;
 }
 
 void select_jobs(LineReader& listing, TextWriter& interim, TextWriter& side,
                  const ReportingWindow& window) {
   Fields f;
-  std::string line;
+  std::vector<std::size_t> positions;
   while (auto text = listing.try_next()) {
     try {
-      f.split(*text);
+      const std::int64_t field_count = count_fields(*text);
+      f.pick(*text, field_count, selection_positions(field_count, positions));
       const double start = strict_number(f[8]);
       if (start == 0 || start > window.end) continue;
       // Newest first: the first job that started before the window ends the pass.
@@ -104,13 +151,13 @@ void select_jobs(LineReader& listing, TextWriter& interim, TextWriter& side,
       const std::int64_t n = f.count();
       const std::string_view selector = trim_spaces(f[n - 20]);
       if (!selector.empty()) {
-        if (strict_number(selector) == 1) write_selected(interim, f, n - 21, false, line);
+        if (strict_number(selector) == 1) write_selected(interim, f, n - 21, false);
         continue;
       }
       if (trim_spaces(f[11]).empty()) {
-        write_selected(side, f, n - 21, true, line);
+        write_selected(side, f, n - 21, true);
       } else {
-        write_selected(interim, f, n - 23, false, line);
+        write_selected(interim, f, n - 23, false);
       }
     } catch (Failure& failure) {
       failure.in_file(listing.name()).at_line(listing.line_number());
@@ -134,59 +181,261 @@ static std::int32_t checked_elapsed(const Fields& g) {
   return seconds;
 }
 
-static void write_group_row(TextWriter& table, const Fields& g, std::int32_t seconds,
-                            bool first_of_group) {
-  if (first_of_group) table.write(g[0]);
-  for (std::int64_t column = 1; column <= 12; ++column) {
-    table.write(',');
-    switch (column) {
-      case 5: {
-        char text[elapsed_time_text_size];
-        table.write(std::string_view(text, write_elapsed_time_text(seconds, text)));
-        break;
+// Columns 1 to 12 of a group row, each after its comma, and CR LF: the row without the policy
+// name that only the group's first row carries.
+class GroupRow {
+ public:
+  GroupRow(const GroupRow&) = delete;
+  GroupRow& operator=(const GroupRow&) = delete;
+  GroupRow(const Fields& g, std::int32_t seconds) {
+    for (std::int64_t column = 1; column <= 12; ++column) {
+      std::string_view& text = columns_[column - 1];
+      switch (column) {
+        case 5:
+          text = std::string_view(elapsed_, write_elapsed_time_text(seconds, elapsed_));
+          break;
+        case 8:
+          text = retention_text(g[8]);
+          break;
+        case 12:
+          text = schedule_type_text(g[12]);
+          break;
+        default:
+          text = g[column];
       }
-      case 8:
-        table.write(retention_text(g[8]));
-        break;
-      case 12:
-        table.write(schedule_type_text(g[12]));
-        break;
-      default:
-        table.write(g[column]);
+      size_ += 1 + text.size();
     }
+    size_ += 2;
   }
-  table.write(std::string_view("\r\n"));
-}
+  std::size_t size() const { return size_; }
+  // Writes the row's size() bytes.
+  char* put(char* out) const {
+    for (const std::string_view text : columns_) {
+      *out++ = ',';
+      out = put_text(out, text);
+    }
+    *out++ = '\r';
+    *out++ = '\n';
+    return out;
+  }
+
+ private:
+  std::string_view columns_[12];
+  char elapsed_[elapsed_time_text_size];
+  std::size_t size_ = 0;
+};
 
 static void write_not_found(TextWriter& table, std::string_view policy) {
   table.write(policy);
   table.write_line(",Not Found");
 }
 
+// ".out1.txt.<process id>.groups": hidden, and apart from that of any other run.
+static std::string scratch_file_name() {
+  std::string name(1, '.');
+  name += job_table_name;
+  name += '.';
+  name += std::to_string(process_id());
+  name += ".groups";
+  return name;
+}
+
+namespace {
+
+// Hashes std::string keys and std::string_view probes alike, so that a lookup allocates nothing.
+struct TextHash {
+  using is_transparent = void;
+  std::size_t operator()(std::string_view text) const {
+    return std::hash<std::string_view>{}(text);
+  }
+};
+
+// The policy-list lines after the first: each distinct name is one group.
+struct LaterPolicies {
+  std::unordered_map<std::string, std::size_t, TextHash, std::equal_to<>> group_of_name;
+  std::vector<std::string> names;            // By group.
+  std::vector<std::size_t> groups_in_order;  // One a line.
+
+  explicit LaterPolicies(LineReader& policies) {
+    while (auto name = policies.try_next()) {
+      const auto [found, added] = group_of_name.try_emplace(std::string(*name), names.size());
+      if (added) names.emplace_back(*name);
+      groups_in_order.push_back(found->second);
+    }
+  }
+  std::optional<std::size_t> find(std::string_view name) const {
+    const auto found = group_of_name.find(name);
+    if (found == group_of_name.end()) return std::nullopt;
+    return found->second;
+  }
+};
+
+// The rows of the groups that later policy-list lines ask for, in the order they come. They are
+// kept in an arena of fixed size; a full arena is emptied into a scratch file, group by group,
+// so that memory stays the same however many jobs there are. The scratch file is removed when
+// the store ends.
+class GroupStore {
+ public:
+  GroupStore(std::size_t group_count, const GroupStorage& storage)
+      : arena_size_(storage.memory),
+        arena_(new char[storage.memory]),
+        groups_(group_count),
+        scratch_path_(storage.scratch_folder / scratch_file_name()) {}
+  GroupStore(const GroupStore&) = delete;
+  GroupStore& operator=(const GroupStore&) = delete;
+  ~GroupStore() {
+    if (!scratch_writer_) return;
+    scratch_reader_ = NativeFile();
+    scratch_writer_.reset();
+    remove_file_quietly(scratch_path_);
+  }
+
+  void add(std::size_t group, const GroupRow& row) {
+    Group& rows = groups_[group];
+    rows.has_rows = true;
+    if (record_header + row.size() > arena_size_) {
+      spill();
+      std::string text(row.size(), '\0');
+      row.put(text.data());
+      write_scratch(rows, text);
+      return;
+    }
+    if (record_header + row.size() > arena_size_ - arena_used_) spill();
+    const auto record = static_cast<std::uint32_t>(arena_used_);
+    const auto size = static_cast<std::uint32_t>(row.size());
+    std::memcpy(&arena_[record], &no_record, sizeof no_record);
+    std::memcpy(&arena_[record + 4], &size, sizeof size);
+    row.put(&arena_[record + record_header]);
+    arena_used_ += record_header + row.size();
+    if (rows.first == no_record) {
+      rows.first = record;
+    } else {
+      std::memcpy(&arena_[rows.last], &record, sizeof record);
+    }
+    rows.last = record;
+  }
+
+  bool has_rows(std::size_t group) const { return groups_[group].has_rows; }
+
+  // Writes the group's rows, those in the scratch file first, then those in the arena.
+  void write_group(std::size_t group, TextWriter& table) {
+    const Group& rows = groups_[group];
+    for (const Chunk& chunk : rows.spilled) copy_scratch(chunk, table);
+    for (std::uint32_t record = rows.first; record != no_record;) {
+      std::uint32_t size = 0;
+      std::memcpy(&size, &arena_[record + 4], sizeof size);
+      table.write(std::string_view(&arena_[record + record_header], size));
+      std::memcpy(&record, &arena_[record], sizeof record);
+    }
+  }
+
+ private:
+  // A record in the arena: the offset of the group's next record, the row's size, the row.
+  static constexpr std::size_t record_header = 8;
+  static constexpr std::uint32_t no_record = 0xFFFFFFFF;
+
+  struct Chunk {
+    std::uint64_t offset;
+    std::uint64_t size;
+  };
+  struct Group {
+    bool has_rows = false;
+    std::uint32_t first = no_record;
+    std::uint32_t last = no_record;
+    std::vector<Chunk> spilled;
+  };
+
+  // Moves every group's rows from the arena to the scratch file, one chunk a group.
+  void spill() {
+    for (Group& rows : groups_) {
+      if (rows.first == no_record) continue;
+      const std::uint64_t offset = scratch_size_;
+      for (std::uint32_t record = rows.first; record != no_record;) {
+        std::uint32_t size = 0;
+        std::memcpy(&size, &arena_[record + 4], sizeof size);
+        scratch().write(std::string_view(&arena_[record + record_header], size));
+        scratch_size_ += size;
+        std::memcpy(&record, &arena_[record], sizeof record);
+      }
+      rows.spilled.push_back({offset, scratch_size_ - offset});
+      rows.first = rows.last = no_record;
+    }
+    arena_used_ = 0;
+  }
+
+  void write_scratch(Group& rows, std::string_view row) {
+    rows.spilled.push_back({scratch_size_, row.size()});
+    scratch().write(row);
+    scratch_size_ += row.size();
+  }
+
+  TextWriter& scratch() {
+    if (!scratch_writer_) scratch_writer_.emplace(scratch_path_, scratch_path_.filename().string());
+    return *scratch_writer_;
+  }
+
+  void copy_scratch(const Chunk& chunk, TextWriter& table) {
+    if (!scratch_reader_.is_open()) {
+      scratch_writer_->flush();
+      scratch_reader_ =
+          NativeFile(scratch_path_, NativeFile::Mode::read, scratch_path_.filename().string());
+    }
+    scratch_reader_.seek(chunk.offset);
+    constexpr std::size_t piece = std::size_t{1} << 16;
+    for (std::uint64_t left = chunk.size; left > 0;) {
+      const std::size_t wanted = left < piece ? static_cast<std::size_t>(left) : piece;
+      char* const room = table.reserve(wanted);
+      const std::size_t got = scratch_reader_.read(room, wanted);
+      if (got == 0) {
+        throw std::move(Failure(ErrorCode::input_past_end, "the scratch file ended early")
+                            .in_file(scratch_path_.filename().string()));
+      }
+      table.advance(got);
+      left -= got;
+    }
+  }
+
+  std::size_t arena_size_;
+  std::unique_ptr<char[]> arena_;
+  std::size_t arena_used_ = 0;
+  std::vector<Group> groups_;
+  std::filesystem::path scratch_path_;
+  std::optional<TextWriter> scratch_writer_;
+  NativeFile scratch_reader_;
+  std::uint64_t scratch_size_ = 0;
+};
+
+}  // namespace
+
 void group_jobs(LineReader& policies, const std::function<LineReader()>& open_interim,
-                TextWriter& table) {
+                TextWriter& table, const GroupStorage& storage) {
   table.write_line(grouped_table_header);
   if (policies.at_end()) return;
   LineReader interim = open_interim();
 
-  // The first policy-list line reads the whole interim file, checking every line and noting
-  // where each policy's lines start.
-  std::unordered_map<std::string, std::vector<std::uint64_t>> lines_of_policy;
+  // The first policy-list line reads the whole interim file, checking every line; its group
+  // goes straight to the table. The groups of later lines are kept until then.
   const std::string first_policy(policies.next());
+  const LaterPolicies later(policies);
+  GroupStore store(later.names.size(), storage);
   bool group_started = false;
   Fields g;
-  for (;;) {
-    const std::uint64_t offset = interim.offset();
-    const auto line = interim.try_next();
-    if (!line) break;
+  while (auto line = interim.try_next()) {
     try {
       g.split(*line);
       const std::int32_t seconds = checked_elapsed(g);
-      lines_of_policy[std::string(g[0])].push_back(offset);
-      if (g[0] == first_policy) {
-        write_group_row(table, g, seconds, !group_started);
+      const bool in_first_group = g[0] == first_policy;
+      const std::optional<std::size_t> later_group = later.find(g[0]);
+      if (!in_first_group && !later_group) continue;
+      const GroupRow row(g, seconds);
+      if (in_first_group) {
+        if (!group_started) table.write(g[0]);
+        char* const room = table.reserve(row.size());
+        row.put(room);
+        table.advance(row.size());
         group_started = true;
       }
+      if (later_group) store.add(*later_group, row);
     } catch (Failure& failure) {
       failure.in_file(interim.name()).at_line(interim.line_number());
       throw;
@@ -194,20 +443,13 @@ void group_jobs(LineReader& policies, const std::function<LineReader()>& open_in
   }
   if (!group_started) write_not_found(table, first_policy);
 
-  // Every later line is served from the index; the lines it points at were all checked above.
-  while (auto policy = policies.try_next()) {
-    const auto found = lines_of_policy.find(std::string(*policy));
-    if (found == lines_of_policy.end()) {
-      write_not_found(table, *policy);
+  for (const std::size_t group : later.groups_in_order) {
+    if (!store.has_rows(group)) {
+      write_not_found(table, later.names[group]);
       continue;
     }
-    bool first = true;
-    for (const std::uint64_t offset : found->second) {
-      interim.seek(offset);
-      g.split(interim.next());
-      write_group_row(table, g, strict_int32(g[5]), first);
-      first = false;
-    }
+    table.write(later.names[group]);
+    store.write_group(group, table);
   }
 }
 
@@ -225,7 +467,7 @@ void process_listing(const std::filesystem::path& folder, const ReportingWindow&
   group_jobs(
       policies,
       [&folder] { return LineReader(folder / interim_file_name, std::string(interim_file_name)); },
-      table);
+      table, {.scratch_folder = folder});
   table.close();
 }
 

@@ -2,6 +2,7 @@
 // The Process action's two passes: the jobs of the reporting window from the job listing into
 // the interim file, then grouped by the policy list into the console's job table.
 
+#include <cstddef>
 #include <filesystem>
 #include <functional>
 #include <string_view>
@@ -25,13 +26,21 @@ std::string_view schedule_type_text(std::string_view code);
 void select_jobs(LineReader& listing, TextWriter& interim, TextWriter& side,
                  const ReportingWindow& window);
 
+// Where the second pass keeps the rows of the later policy-list lines' groups until their
+// turn: this much memory, and beyond it a scratch file in this folder, removed at the end.
+struct GroupStorage {
+  std::filesystem::path scratch_folder = std::filesystem::temp_directory_path();
+  std::size_t memory = std::size_t{4} << 20;
+};
+
 // Second pass: for each policy-list line, the interim lines of that policy as one group of
-// rows, or a "Not Found" row. The interim file is read in full once, for the first policy-list
-// line, and indexed by policy as it goes; later lines are served from the index, so the cost
-// grows with jobs plus policy lines, not with their product.
+// rows, or a "Not Found" row. The interim file is read once, for the first policy-list line,
+// whose group goes straight to the table; the rows of the later lines' groups are kept in
+// `storage` meanwhile. So the cost grows with jobs plus policy lines, not with their product,
+// and memory does not grow with the jobs.
 // The interim file is opened only when the policy list has a line.
 void group_jobs(LineReader& policies, const std::function<LineReader()>& open_interim,
-                TextWriter& table);
+                TextWriter& table, const GroupStorage& storage = {});
 
 // Both passes on the files of `folder`.
 void process_listing(const std::filesystem::path& folder, const ReportingWindow& window);

@@ -1,6 +1,8 @@
 #include "date_time.h"
 
 #include <cmath>
+#include <cstring>
+#include <optional>
 #include <string>
 
 #include "failure.h"
@@ -41,36 +43,69 @@ static char* put_digits(char* out, unsigned value, int width) {
   return out + width;
 }
 
-std::size_t write_date_time_text(double seconds, char* out) {
+static char* put_two_digits(char* out, unsigned value) {
+  out[0] = static_cast<char>('0' + value / 10);
+  out[1] = static_cast<char>('0' + value % 10);
+  return out + 2;
+}
+
+// The whole count of seconds nearest to `seconds` (a half to even), if it lies in the date
+// range.
+static std::optional<std::int64_t> whole_instant(double seconds) {
+  // Instants read from a listing are whole already; they need no rounding.
+  if (seconds >= static_cast<double>(earliest_instant) &&
+      seconds <= static_cast<double>(latest_instant)) {
+    const auto count = static_cast<std::int64_t>(seconds);
+    if (static_cast<double>(count) == seconds) return count;
+  }
   const double whole = std::nearbyint(seconds);
   if (!(whole >= static_cast<double>(earliest_instant) &&
         whole <= static_cast<double>(latest_instant))) {
+    return std::nullopt;
+  }
+  return static_cast<std::int64_t>(whole);
+}
+
+// "YYYY-MM-DD" of a day counted from 1970-01-01. The last day is kept, since the instants of a
+// listing come close together and mostly share their day with the one before.
+static const char* date_text(std::int64_t days) {
+  thread_local std::int64_t last_day = 0;
+  thread_local char last_text[10] = {'1', '9', '7', '0', '-', '0', '1', '-', '0', '1'};
+  if (days != last_day) {
+    const CivilDate date = civil_from_days(days);
+    char* p = put_digits(last_text, static_cast<unsigned>(date.year), 4);
+    *p++ = '-';
+    p = put_two_digits(p, static_cast<unsigned>(date.month));
+    *p++ = '-';
+    put_two_digits(p, static_cast<unsigned>(date.day));
+    last_day = days;
+  }
+  return last_text;
+}
+
+std::size_t write_date_time_text(double seconds, char* out) {
+  const std::optional<std::int64_t> whole = whole_instant(seconds);
+  if (!whole) {
     throw Failure(ErrorCode::invalid_call,
                   "instant " + std::to_string(seconds) +
                       " s after 1970-01-01 lies outside the dates 0100-01-01 to 9999-12-31");
   }
-  const auto count = static_cast<std::int64_t>(whole);
-  std::int64_t days = count / 86400;
-  std::int64_t second_of_day = count % 86400;
+  std::int64_t days = *whole / 86400;
+  std::int64_t second_of_day = *whole % 86400;
   if (second_of_day < 0) {
     second_of_day += 86400;
     --days;
   }
-  const CivilDate date = civil_from_days(days);
-  char* p = put_digits(out, static_cast<unsigned>(date.year), 4);
-  *p++ = '-';
-  p = put_digits(p, static_cast<unsigned>(date.month), 2);
-  *p++ = '-';
-  p = put_digits(p, static_cast<unsigned>(date.day), 2);
-  if (second_of_day != 0) {
-    const auto s = static_cast<unsigned>(second_of_day);
-    *p++ = ' ';
-    p = put_digits(p, s / 3600, 2);
-    *p++ = ':';
-    p = put_digits(p, s / 60 % 60, 2);
-    *p++ = ':';
-    p = put_digits(p, s % 60, 2);
-  }
+  std::memcpy(out, date_text(days), 10);
+  if (second_of_day == 0) return 10;
+  const auto s = static_cast<unsigned>(second_of_day);
+  char* p = out + 10;
+  *p++ = ' ';
+  p = put_two_digits(p, s / 3600);
+  *p++ = ':';
+  p = put_two_digits(p, s / 60 % 60);
+  *p++ = ':';
+  p = put_two_digits(p, s % 60);
   return static_cast<std::size_t>(p - out);
 }
 
@@ -81,11 +116,11 @@ std::string date_time_text(double seconds) {
 
 std::string report_date_text(CivilDate date) {
   char text[8];
-  char* p = put_digits(text, static_cast<unsigned>(date.day), 2);
+  char* p = put_two_digits(text, static_cast<unsigned>(date.day));
   *p++ = '-';
-  p = put_digits(p, static_cast<unsigned>(date.month), 2);
+  p = put_two_digits(p, static_cast<unsigned>(date.month));
   *p++ = '-';
-  p = put_digits(p, static_cast<unsigned>(date.year % 100), 2);
+  p = put_two_digits(p, static_cast<unsigned>(date.year % 100));
   return std::string(text, static_cast<std::size_t>(p - text));
 }
 

@@ -1,46 +1,52 @@
 #include "fields.h"
 
-#include <algorithm>
-#include <cstring>
+#include "scanner.h"
 
 namespace ravel {
 
 void split_fields(std::string_view line, std::vector<std::string_view>& fields) {
   fields.clear();
   if (line.empty()) return;
+  SeparatorScanner commas(line, ',');
   const char* start = line.data();
-  const char* const end = line.data() + line.size();
-  for (;;) {
-    const auto* comma =
-        static_cast<const char*>(std::memchr(start, ',', static_cast<std::size_t>(end - start)));
-    if (comma == nullptr) {
-      fields.emplace_back(start, static_cast<std::size_t>(end - start));
-      return;
-    }
+  while (const char* comma = commas.next()) {
     fields.emplace_back(start, static_cast<std::size_t>(comma - start));
     start = comma + 1;
   }
+  fields.emplace_back(start, static_cast<std::size_t>(line.data() + line.size() - start));
 }
 
-std::size_t split_leading_fields(std::string_view line, std::string_view* fields,
-                                 std::size_t wanted) {
-  if (line.empty() || wanted == 0) return 0;
-  const char* start = line.data();
+std::size_t pick_fields(std::string_view line, std::span<const std::size_t> positions,
+                        std::string_view* fields) {
+  if (line.empty()) return 0;
+  SeparatorScanner commas(line, ',');
   const char* const end = line.data() + line.size();
-  std::size_t found = 0;
-  for (;;) {
-    const auto* comma =
-        static_cast<const char*>(std::memchr(start, ',', static_cast<std::size_t>(end - start)));
-    const char* stop = comma != nullptr ? comma : end;
-    fields[found++] = std::string_view(start, static_cast<std::size_t>(stop - start));
-    if (comma == nullptr || found == wanted) return found;
+  const char* start = line.data();
+  std::size_t position = 0;  // The field that starts at `start`.
+  std::size_t picked = 0;
+  for (const std::size_t wanted : positions) {
+    if (wanted > position) {
+      commas.skip(wanted - position - 1);
+      const char* comma = commas.next();
+      if (comma == nullptr) return picked;
+      start = comma + 1;
+      position = wanted;
+    }
+    const char* comma = commas.next();
+    fields[wanted] =
+        std::string_view(start, static_cast<std::size_t>((comma ? comma : end) - start));
+    ++picked;
+    if (comma == nullptr) return picked;
     start = comma + 1;
+    position = wanted + 1;
   }
+  return picked;
 }
 
 std::int64_t count_fields(std::string_view line) {
   if (line.empty()) return 0;
-  return static_cast<std::int64_t>(std::count(line.begin(), line.end(), ',')) + 1;
+  SeparatorScanner commas(line, ',');
+  return static_cast<std::int64_t>(commas.count_rest()) + 1;
 }
 
 }  // namespace ravel

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string_view>
 #include <vector>
 
@@ -12,10 +13,11 @@ namespace ravel {
 // All fields of the line, as views into it; `fields` is reused to spare an allocation per line.
 void split_fields(std::string_view line, std::vector<std::string_view>& fields);
 
-// The first `wanted` fields of the line, as views into it. Returns how many there are, at most
-// `wanted`; the rest of the line is not looked at.
-std::size_t split_leading_fields(std::string_view line, std::string_view* fields,
-                                 std::size_t wanted);
+// The fields at the given positions, which rise, as views into the line: fields[position] for
+// each. Returns how many of the positions the line has; the fields between them and after the
+// last are not looked at.
+std::size_t pick_fields(std::string_view line, std::span<const std::size_t> positions,
+                        std::string_view* fields);
 
 std::int64_t count_fields(std::string_view line);
 

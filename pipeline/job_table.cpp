@@ -1,8 +1,8 @@
 #include "job_table.h"
 
 #include <algorithm>
-#include <array>
 #include <string>
+#include <vector>
 
 #include "failure.h"
 #include "fields.h"
@@ -30,28 +30,55 @@ static std::size_t first_missing_position(const Edition& edition, std::size_t fi
   return field_count;
 }
 
+// Writes one job table line straight into the writer's buffer, whose room is taken once.
+// `texts` has room for a text per column.
+static void write_table_line(TextWriter& table, const std::string_view* fields,
+                             const Edition& edition, std::string_view* texts) {
+  const std::size_t columns = edition.listing_positions.size();
+  std::size_t size = columns + 1;  // The commas between the columns, and CR LF.
+  for (std::size_t column = 0; column < columns; ++column) {
+    texts[column] = fields[edition.listing_positions[column]];
+    size += texts[column].size();
+  }
+  if (edition.named_schedule_column != no_column) {
+    std::string_view& code = texts[edition.named_schedule_column];
+    size -= code.size();
+    code = schedule_type_name(code);
+    size += code.size();
+  }
+  char* p = table.reserve(size);
+  for (std::size_t column = 0; column < columns; ++column) {
+    if (column > 0) *p++ = ',';
+    p = put_text(p, texts[column]);
+  }
+  *p++ = '\r';
+  *p = '\n';
+  table.advance(size);
+}
+
 void convert_listing(LineReader& listing, TextWriter& table, const Edition& edition) {
-  const std::size_t wanted =
-      *std::max_element(edition.listing_positions.begin(), edition.listing_positions.end()) + 1;
-  std::array<std::string_view, 128> fields;
+  // Only the fields the edition reads are looked for; the others are passed over by counting
+  // commas, and the rest of a line after the highest position is not looked at.
+  std::vector<std::size_t> positions(edition.listing_positions.begin(),
+                                     edition.listing_positions.end());
+  std::sort(positions.begin(), positions.end());
+  positions.erase(std::unique(positions.begin(), positions.end()), positions.end());
+  std::vector<std::string_view> fields(positions.back() + 1);
+  std::vector<std::string_view> texts(edition.listing_positions.size());
 
   table.write_line(edition.table_header);
   while (auto line = listing.try_next()) {
-    const std::size_t found = split_leading_fields(*line, fields.data(), wanted);
-    if (found < wanted) {
-      throw std::move(Failure(ErrorCode::subscript,
-                              "needs field " +
-                                  std::to_string(first_missing_position(edition, found)) +
-                                  ", line has " + std::to_string(count_fields(*line)) + " fields")
-                          .in_file(listing.name())
-                          .at_line(listing.line_number()));
+    if (pick_fields(*line, positions, fields.data()) < positions.size()) {
+      const std::int64_t field_count = count_fields(*line);
+      throw std::move(
+          Failure(ErrorCode::subscript, "needs field " +
+                                            std::to_string(first_missing_position(
+                                                edition, static_cast<std::size_t>(field_count))) +
+                                            ", line has " + std::to_string(field_count) + " fields")
+              .in_file(listing.name())
+              .at_line(listing.line_number()));
     }
-    for (std::size_t column = 0; column < edition.listing_positions.size(); ++column) {
-      if (column > 0) table.write(',');
-      const std::string_view field = fields[edition.listing_positions[column]];
-      table.write(column == edition.named_schedule_column ? schedule_type_name(field) : field);
-    }
-    table.write(std::string_view("\r\n"));
+    write_table_line(table, fields.data(), edition, texts.data());
   }
 }
 

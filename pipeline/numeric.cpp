@@ -17,9 +17,8 @@ static bool is_digit(char c) { return c >= '0' && c <= '9'; }
 static double convert(std::string_view number, bool& overflowed) {
   overflowed = false;
   double value = 0.0;
-  const auto [end, error] =
-      std::from_chars(number.data(), number.data() + number.size(), value,
-                      std::chars_format::general);
+  const auto [end, error] = std::from_chars(number.data(), number.data() + number.size(), value,
+                                            std::chars_format::general);
   (void)end;
   if (error != std::errc::result_out_of_range) return value;
 
@@ -43,7 +42,8 @@ static double convert(std::string_view number, bool& overflowed) {
     ++i;
     bool negative = false;
     if (i < number.size() && (number[i] == '+' || number[i] == '-')) negative = number[i++] == '-';
-    for (; i < number.size() && exponent < 100000; ++i) exponent = exponent * 10 + (number[i] - '0');
+    for (; i < number.size() && exponent < 1'000'000'000'000'000; ++i)
+      exponent = exponent * 10 + (number[i] - '0');
     if (negative) exponent = -exponent;
   }
   if (seen_nonzero && magnitude + exponent > 0) {
@@ -66,6 +66,9 @@ static bool small_integer(std::string_view digits, double& value) {
 }
 
 double lenient_number(std::string_view text) {
+  // Most fields are plain digits.
+  double plain = 0.0;
+  if (small_integer(text, plain)) return plain;
   std::size_t i = 0;
   while (i < text.size() && is_blank(text[i])) ++i;
   bool negative = false;
@@ -132,11 +135,32 @@ double lenient_number(std::string_view text) {
   return negative ? -value : value;
 }
 
+// A field's text for an error line: at most its first 40 bytes, control and non-ASCII bytes as
+// \xNN, so that the line stays short and cannot act on the operator's terminal.
+static std::string quoted(std::string_view text) {
+  constexpr std::size_t shown = 40;
+  std::string out = "\"";
+  for (const char c : text.substr(0, shown)) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte >= 0x20 && byte < 0x7F) {
+      out += c;
+      continue;
+    }
+    static constexpr char digits[] = "0123456789abcdef";
+    out += {'\\', 'x', digits[byte >> 4], digits[byte & 15]};
+  }
+  out += text.size() > shown ? "...\"" : "\"";
+  return out;
+}
+
 static Failure not_a_number(std::string_view text) {
-  return Failure(ErrorCode::type_mismatch, "\"" + std::string(text) + "\" is not a number");
+  return Failure(ErrorCode::type_mismatch, quoted(text) + " is not a number");
 }
 
 double strict_number(std::string_view text) {
+  // Most fields are plain digits.
+  double plain = 0.0;
+  if (small_integer(text, plain)) return plain;
   std::size_t first = 0;
   std::size_t last = text.size();
   while (first < last && is_blank(text[first])) ++first;
@@ -172,7 +196,7 @@ double strict_number(std::string_view text) {
     bool overflowed = false;
     value = convert(body, overflowed);
     if (overflowed) {
-      throw Failure(ErrorCode::overflow, "\"" + std::string(text) + "\" is beyond the number range");
+      throw Failure(ErrorCode::overflow, quoted(text) + " is beyond the number range");
     }
   }
   return negative ? -value : value;
@@ -182,8 +206,8 @@ std::int32_t round_to_int32(double value) {
   // The default floating-point rounding mode rounds a half to the even neighbour.
   const double rounded = std::nearbyint(value);
   if (!(rounded >= -2147483648.0 && rounded <= 2147483647.0)) {
-    std::string shown = std::isinf(value) ? (value < 0 ? "-infinity" : "infinity")
-                                          : std::to_string(value);
+    std::string shown =
+        std::isinf(value) ? (value < 0 ? "-infinity" : "infinity") : std::to_string(value);
     throw Failure(ErrorCode::overflow, shown + " is beyond the 32-bit integer range");
   }
   return static_cast<std::int32_t>(rounded);

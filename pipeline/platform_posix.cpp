@@ -1,5 +1,3 @@
-#include "platform.h"
-
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -11,6 +9,7 @@
 #include <utility>
 
 #include "failure.h"
+#include "platform.h"
 
 namespace ravel {
 
@@ -40,7 +39,8 @@ NativeFile::NativeFile(const std::filesystem::path& path, Mode mode, std::string
   int flags = O_CLOEXEC;
   switch (mode) {
     case Mode::read:
-      flags |= O_RDONLY;
+      // Not blocking: a named pipe without a writer must not hold the run up.
+      flags |= O_RDONLY | O_NONBLOCK;
       break;
     case Mode::create:
       flags |= O_WRONLY | O_CREAT | O_TRUNC;
@@ -48,6 +48,12 @@ NativeFile::NativeFile(const std::filesystem::path& path, Mode mode, std::string
     case Mode::append:
       flags |= O_WRONLY | O_CREAT | O_APPEND;
       break;
+  }
+  // A file without any write permission is read-only, for root too, as on Windows.
+  struct stat existing {};
+  if (mode != Mode::read && ::stat(path.c_str(), &existing) == 0 && S_ISREG(existing.st_mode) &&
+      (existing.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) {
+    throw open_failure(EACCES, path, mode, name_);
   }
   do {
     fd_ = ::open(path.c_str(), flags, 0666);
@@ -59,6 +65,10 @@ NativeFile::NativeFile(const std::filesystem::path& path, Mode mode, std::string
   if (::fstat(fd_, &info) == 0 && S_ISDIR(info.st_mode)) {
     close_quietly();
     throw std::move(Failure(ErrorCode::path_file_access, "is a folder").in_file(name_));
+  }
+  if (mode == Mode::read && !S_ISREG(info.st_mode)) {
+    close_quietly();
+    throw std::move(Failure(ErrorCode::path_file_access, "is not a file").in_file(name_));
   }
 }
 
@@ -128,15 +138,19 @@ std::filesystem::path program_folder() {
   std::error_code error;
   std::filesystem::path exe = std::filesystem::canonical("/proc/self/exe", error);
   if (error) {
-    throw Failure(ErrorCode::path_not_found, "cannot find the program's folder: " + error.message());
+    throw Failure(ErrorCode::path_not_found,
+                  "cannot find the program's folder: " + error.message());
   }
   return exe.parent_path();
 }
 
 void replace_file(const std::filesystem::path& from, const std::filesystem::path& to,
                   std::string_view display_name) {
-  if (::rename(from.c_str(), to.c_str()) != 0) {
-    const int error = errno;
+  struct stat existing {};
+  const bool read_only = ::stat(to.c_str(), &existing) == 0 && S_ISREG(existing.st_mode) &&
+                         (existing.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
+  if (read_only || ::rename(from.c_str(), to.c_str()) != 0) {
+    const int error = read_only ? EACCES : errno;
     throw std::move(Failure(error == EACCES || error == EPERM ? ErrorCode::permission_denied
                                                               : ErrorCode::path_file_access,
                             "cannot replace it: " + system_text(error))

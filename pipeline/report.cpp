@@ -1,5 +1,7 @@
 #include "report.h"
 
+#include <algorithm>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -9,6 +11,7 @@
 #include "fields.h"
 #include "job_table.h"
 #include "numeric.h"
+#include "scanner.h"
 
 namespace ravel {
 
@@ -63,9 +66,8 @@ static void write_escaped(TextWriter& out, std::string_view text) {
 static std::string_view field_at(const std::vector<std::string_view>& fields,
                                  std::size_t position) {
   if (position >= fields.size()) {
-    throw Failure(ErrorCode::subscript, "needs field " + std::to_string(position) +
-                                            ", line has " + std::to_string(fields.size()) +
-                                            " fields");
+    throw Failure(ErrorCode::subscript, "needs field " + std::to_string(position) + ", line has " +
+                                            std::to_string(fields.size()) + " fields");
   }
   return fields[position];
 }
@@ -93,47 +95,140 @@ static void write_header_row(TextWriter& out, std::string_view header) {
   out.write_line("</TR>");
 }
 
-static void write_cell_content(TextWriter& out, std::string_view field, std::size_t column,
-                               const RowRules& rules) {
-  if (column == rules.instant_columns[0] || column == rules.instant_columns[1]) {
-    char* text = out.reserve(date_time_text_size);
-    out.advance(write_date_time_text(lenient_number(field) + display_offset_seconds, text));
-  } else if (column == rules.duration_column) {
-    const std::int32_t seconds = round_to_int32(lenient_number(field));
-    char* text = out.reserve(elapsed_time_text_size);
-    out.advance(write_elapsed_time_text(seconds, text));
-  } else {
-    write_escaped(out, field);
-  }
-}
+static constexpr std::string_view cell_opening = "<TD>";
+static constexpr std::string_view cell_closing = "</TD>";
+static constexpr std::string_view row_closing = "</TR>\r\n";
 
-static void write_row(TextWriter& out, const std::vector<std::string_view>& fields,
-                      const Edition& edition, const RowRules& rules) {
+// The start of a row and of its cells, by the row's status.
+struct RowOpening {
+  std::string_view row;
+  std::string_view font;  // Empty where cells carry no font colour.
+};
+
+static RowOpening row_opening(const std::vector<std::string_view>& fields, const Edition& edition,
+                              const RowRules& rules) {
   bool status_ok = false;
   if (fields.size() > rules.status_column || !rules.missing_status_tints) {
     status_ok = field_at(fields, rules.status_column) == "0";
   }
-  out.write(status_ok ? std::string_view("<TR>") : edition.status_tint_row);
-  const std::string_view font_opening =
-      status_ok ? "<Font color=\"000000\">" : "<Font color=\"FFFFFF\">";
+  RowOpening opening{status_ok ? std::string_view("<TR>") : edition.status_tint_row, {}};
+  if (edition.font_colour) {
+    opening.font = status_ok ? "<Font color=\"000000\">" : "<Font color=\"FFFFFF\">";
+  }
+  return opening;
+}
 
+static bool is_instant(std::size_t column, const RowRules& rules) {
+  return column == rules.instant_columns[0] || column == rules.instant_columns[1];
+}
+
+// Writes the date-time or elapsed-time text of a field, which needs room for date_time_text_size
+// bytes; returns the end of the text.
+static char* put_time_text(char* out, std::string_view field, std::size_t column,
+                           const RowRules& rules) {
+  if (is_instant(column, rules)) {
+    return out + write_date_time_text(lenient_number(field) + display_offset_seconds, out);
+  }
+  return out + write_elapsed_time_text(round_to_int32(lenient_number(field)), out);
+}
+
+// A row of markup-free text that fits in this many bytes is made straight in the writer's
+// buffer, whose room is taken once. Only hostile data makes rows that do not.
+constexpr std::size_t direct_row_limit = std::size_t{64} << 10;
+
+// The most bytes a row of a line without markup can take: every cell at its longest.
+static std::size_t row_size_bound(std::size_t cells, std::size_t line_size, std::size_t tint_size) {
+  constexpr std::size_t longest_cell =
+      std::max(filler_cell.size(),
+               cell_opening.size() + std::string_view("<Font color=\"000000\">").size() +
+                   std::max(date_time_text_size, elapsed_time_text_size) + cell_closing.size());
+  return tint_size + cells * longest_cell + line_size + row_closing.size();
+}
+
+// Whether the text holds a byte that is written as an entity; looks at 64 bytes at a time.
+static bool has_markup(std::string_view text) {
+  const auto markup_in = [](const char* block) {
+    return (separator_mask(block, '&') | separator_mask(block, '<') | separator_mask(block, '>') |
+            separator_mask(block, '"')) != 0;
+  };
+  std::size_t offset = 0;
+  for (; text.size() - offset >= scanner_block_size; offset += scanner_block_size) {
+    if (markup_in(text.data() + offset)) return true;
+  }
+  char tail[scanner_block_size];
+  std::memset(tail, ' ', sizeof tail);
+  std::memcpy(tail, text.data() + offset, text.size() - offset);
+  return markup_in(tail);
+}
+
+// The row of an ordinary line, straight into the writer's buffer. A cell that fails leaves the
+// row's earlier cells written.
+static void write_row_direct(TextWriter& out, std::size_t room,
+                             const std::vector<std::string_view>& fields, const RowOpening& opening,
+                             const RowRules& rules) {
+  char* const start = out.reserve(room);
+  char* p = put_text(start, opening.row);
+  std::size_t column = 0;
+  try {
+    for (; column < fields.size(); ++column) {
+      const std::string_view field = fields[column];
+      if (field.empty()) {
+        p = put_text(p, filler_cell);
+        continue;
+      }
+      p = put_text(p, cell_opening);
+      p = put_text(p, opening.font);
+      const bool time = is_instant(column, rules) || column == rules.duration_column;
+      p = time ? put_time_text(p, field, column, rules) : put_text(p, field);
+      p = put_text(p, cell_closing);
+    }
+  } catch (Failure& failure) {
+    out.advance(static_cast<std::size_t>(p - start));
+    failure.at_field(static_cast<std::int64_t>(column));
+    throw;
+  }
+  p = put_text(p, row_closing);
+  out.advance(static_cast<std::size_t>(p - start));
+}
+
+// The row of a line with markup, or of a huge one, a piece at a time.
+static void write_row_piecewise(TextWriter& out, const std::vector<std::string_view>& fields,
+                                const RowOpening& opening, const RowRules& rules) {
+  out.write(opening.row);
   for (std::size_t column = 0; column < fields.size(); ++column) {
     const std::string_view field = fields[column];
     if (field.empty()) {
       out.write(filler_cell);
       continue;
     }
-    out.write("<TD>");
-    if (edition.font_colour) out.write(font_opening);
-    try {
-      write_cell_content(out, field, column, rules);
-    } catch (Failure& failure) {
-      failure.at_field(static_cast<std::int64_t>(column));
-      throw;
+    out.write(cell_opening);
+    out.write(opening.font);
+    if (is_instant(column, rules) || column == rules.duration_column) {
+      try {
+        char* const text = out.reserve(date_time_text_size);
+        out.advance(static_cast<std::size_t>(put_time_text(text, field, column, rules) - text));
+      } catch (Failure& failure) {
+        failure.at_field(static_cast<std::int64_t>(column));
+        throw;
+      }
+    } else {
+      write_escaped(out, field);
     }
-    out.write("</TD>");
+    out.write(cell_closing);
   }
-  out.write_line("</TR>");
+  out.write(row_closing);
+}
+
+static void write_row(TextWriter& out, std::string_view line,
+                      const std::vector<std::string_view>& fields, const Edition& edition,
+                      const RowRules& rules) {
+  const RowOpening opening = row_opening(fields, edition, rules);
+  const std::size_t room = row_size_bound(fields.size(), line.size(), opening.row.size());
+  if (room <= direct_row_limit && !has_markup(line)) {
+    write_row_direct(out, room, fields, opening, rules);
+  } else {
+    write_row_piecewise(out, fields, opening, rules);
+  }
 }
 
 std::optional<std::string> render_report(std::string_view header, LineReader& table,
@@ -159,7 +254,7 @@ std::optional<std::string> render_report(std::string_view header, LineReader& ta
         if (rules.job_filter == JobFilter::stop_at_first_reported) break;
         continue;
       }
-      write_row(report, fields, edition, rules);
+      write_row(report, *line, fields, edition, rules);
     } catch (Failure& failure) {
       failure.in_file(table.name()).at_line(table.line_number());
       throw;
@@ -205,12 +300,19 @@ void run_report(const std::filesystem::path& folder, const Edition& edition,
   ReplacingFile report(folder / report_name, report_name);
   const std::optional<std::string> marker = render_report(
       header, table, report.writer(), edition, rules, window, stored_job_id.value_or(0.0));
-  report.commit(ReplacingFile::Durability::cached);
-
-  if (rules.marker_row == 0) return;
+  if (rules.marker_row == 0) {
+    report.commit(ReplacingFile::Durability::cached);
+    return;
+  }
+  // The new marker is on disk, and the old one known to be replaceable, before the report takes
+  // its name: a failure on the way leaves both as they were.
+  NativeFile(folder / job_marker_name, NativeFile::Mode::append, job_marker_name).close();
   ReplacingFile job_marker(folder / job_marker_name, std::string(job_marker_name));
   job_marker.writer().write_line(marker.value_or(""));
-  job_marker.commit(ReplacingFile::Durability::synced);
+  job_marker.writer().sync();
+  job_marker.writer().close();
+  report.commit(ReplacingFile::Durability::cached);
+  job_marker.commit(ReplacingFile::Durability::cached);
 }
 
 }  // namespace ravel

@@ -3,6 +3,7 @@
 // written with CR LF line ends through a large buffer. Bytes pass through unchanged.
 
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -10,6 +11,7 @@
 #include <string_view>
 
 #include "platform.h"
+#include "scanner.h"
 
 namespace ravel {
 
@@ -52,12 +54,35 @@ class LineReader {
   std::size_t capacity_ = 0;
   std::size_t begin_ = 0;
   std::size_t end_ = 0;
+  // The line ends in buffer_ from begin_ to end_ that no line has used yet.
+  SeparatorScanner line_ends_;
   bool exhausted_ = false;
   // Bytes taken from the source so far: the offset of buffer_[end_].
   std::uint64_t consumed_ = 0;
   std::int64_t line_number_ = 0;
   std::string name_;
 };
+
+// Copies a text to `out` and returns the end of the copy. Short texts, as fields mostly are, are
+// copied by a few fixed-size moves instead of a call.
+inline char* put_text(char* out, std::string_view text) {
+  const char* const from = text.data();
+  const std::size_t size = text.size();
+  if (size >= 8 && size <= 16) {
+    std::memcpy(out, from, 8);
+    std::memcpy(out + size - 8, from + size - 8, 8);
+  } else if (size >= 4 && size < 8) {
+    std::memcpy(out, from, 4);
+    std::memcpy(out + size - 4, from + size - 4, 4);
+  } else if (size > 0 && size < 4) {
+    out[0] = from[0];
+    out[size / 2] = from[size / 2];
+    out[size - 1] = from[size - 1];
+  } else if (size > 16) {
+    std::memcpy(out, from, size);
+  }
+  return out + size;
+}
 
 // Buffered writer of single-byte text. What is written stays written even when the run fails
 // later: the destructor flushes what is buffered. Only close() reports a failing flush or close.
