@@ -8,36 +8,24 @@
 #include <string>
 
 #include "platform.h"
+#include "program_run.h"
 #include "report.h"
 #include "test_folder.h"
 
 namespace ravel {
 namespace {
 
-struct Outcome {
-  int status;
-  std::string out;
-  std::string err;
-};
+using testing::Outcome;
 
 class program_test : public ::testing::Test {
  protected:
   // Copies the program into the folder and runs it there with the given arguments.
   Outcome run(const std::string& program_path, const std::string& arguments = "") {
-    const std::filesystem::path program = std::filesystem::path(program_path).filename();
-    std::filesystem::copy_file(program_path, folder / program.string(),
-                               std::filesystem::copy_options::overwrite_existing);
-    const std::string command = "cd '" + folder.path().string() + "' && ./" + program.string() +
-                                " " + arguments + " >'" + (streams / "out").string() + "' 2>'" +
-                                (streams / "err").string() + "' </dev/null";
-    const int raw = std::system(command.c_str());
-    std::filesystem::remove(folder / program.string());
-    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, streams.read("out"), streams.read("err")};
+    return testing::run_program(program_path, folder, arguments);
   }
 
   const std::string report = report_file_name(local_today());
   testing::TestFolder folder;
-  testing::TestFolder streams;
 };
 
 // Three jobs, newest first, in the listing's own CR LF; the oldest has 60 fields.

@@ -8,34 +8,23 @@
 
 #include "edition.h"
 #include "platform.h"
+#include "program_run.h"
 #include "report.h"
 #include "test_folder.h"
 
 namespace ravel {
 namespace {
 
-struct Outcome {
-  int status;
-  std::string out;
-  std::string err;
-};
+using testing::Outcome;
 
 class ravelbook_test : public ::testing::Test {
  protected:
   Outcome run(const std::string& arguments = "") {
-    std::filesystem::copy_file(RAVELBOOK, folder / "ravelbook",
-                               std::filesystem::copy_options::overwrite_existing);
-    const std::string command = "cd '" + folder.path().string() + "' && ./ravelbook " + arguments +
-                                " >'" + (streams / "out").string() + "' 2>'" +
-                                (streams / "err").string() + "' </dev/null";
-    const int raw = std::system(command.c_str());
-    std::filesystem::remove(folder / "ravelbook");
-    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, streams.read("out"), streams.read("err")};
+    return testing::run_program(RAVELBOOK, folder, arguments);
   }
 
   const std::string report = report_file_name(local_today());
   testing::TestFolder folder;
-  testing::TestFolder streams;
   testing::TestFolder store;
 };
 
