@@ -2,7 +2,6 @@
 // and ends; its options run the Process action or the listing update without a window, or show
 // the window.
 
-#include <QApplication>
 #include <cstdio>
 #include <exception>
 #include <filesystem>
@@ -13,7 +12,7 @@
 #include "command_line.h"
 #include "form1.h"
 #include "platform.h"
-#include "window.h"
+#include "window_module.h"
 
 namespace {
 
@@ -35,7 +34,8 @@ constexpr const char* help_text =
     "            out2.txt), then renders the report. Dates run from 1901-12-13 20:45:52\n"
     "            to 2038-01-19 03:14:07.\n"
     "--update    merges the newer job listing FILE into the stored listing bpdbjobs.txt\n"
-    "            of the store folder (default " RAVEL_STORE_FOLDER "), through temp.txt\n"
+    "            of the store folder (default " RAVEL_STORE_FOLDER
+    "), through temp.txt\n"
     "            there. Prints \" Finished Updating Database\" or \"File not proper\".\n"
     "--window    shows the console window: pickers for the reporting window and the\n"
     "            buttons Process, Update Database (stored listing in --store) and HTML\n"
@@ -131,15 +131,15 @@ std::optional<ravel::UpdateOutcome> run_without_window(const Request& request) {
   return std::nullopt;
 }
 
-// Only this path starts Qt's GUI, so the others run where there is no display. False when a
-// handler failed and the window's error path ended the program.
+// Only this path loads the window module and with it Qt, so the others run where there is no
+// display and without Qt's cost. False when a handler failed and the window's error path ended
+// the program.
 bool run_window(int& argc, char** argv, const std::filesystem::path& store) {
-  QApplication application(argc, argv);
-  ravel::ConsoleWindow window(ravel::program_folder(), store);
-  window.set_up_time_pickers();
-  window.show();
-  QApplication::exec();
-  return !window.failed();
+  const std::filesystem::path path = ravel::program_folder() / RAVEL_WINDOW_MODULE;
+  void* module = ravel::load_module(path, RAVEL_WINDOW_MODULE);
+  const auto run = reinterpret_cast<ravel::WindowMain>(
+      ravel::module_function(module, ravel::window_main_name, RAVEL_WINDOW_MODULE));
+  return run(&argc, argv, store.string().c_str()) == 0;
 }
 
 }  // namespace
@@ -170,7 +170,8 @@ int main(int argc, char** argv) {
       return 3;
     }
   } catch (...) {
-    std::fprintf(stderr, "%s\n", ravel::failure_line("ravelbook", std::current_exception()).c_str());
+    std::fprintf(stderr, "%s\n",
+                 ravel::failure_line("ravelbook", std::current_exception()).c_str());
     return 1;
   }
   return 0;

@@ -61,6 +61,11 @@ void replace_file(const std::filesystem::path& from, const std::filesystem::path
 // Deletes a file; a missing file is not an error here.
 void remove_file_quietly(const std::filesystem::path& path) noexcept;
 
+// Loads a shared library at run time; a missing file fails with "File not found".
+void* load_module(const std::filesystem::path& path, std::string_view display_name);
+// The address of a function a loaded module exports.
+void* module_function(void* module, const char* name, std::string_view display_name);
+
 // The current local date of the machine.
 CivilDate local_today();
 

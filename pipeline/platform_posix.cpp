@@ -1,3 +1,4 @@
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -159,6 +160,26 @@ void replace_file(const std::filesystem::path& from, const std::filesystem::path
 }
 
 void remove_file_quietly(const std::filesystem::path& path) noexcept { ::unlink(path.c_str()); }
+
+void* load_module(const std::filesystem::path& path, std::string_view display_name) {
+  void* module = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (module == nullptr) {
+    std::error_code ignored;
+    const ErrorCode code = std::filesystem::exists(path, ignored) ? ErrorCode::path_file_access
+                                                                  : ErrorCode::file_not_found;
+    throw std::move(Failure(code, ::dlerror()).in_file(display_name));
+  }
+  return module;
+}
+
+void* module_function(void* module, const char* name, std::string_view display_name) {
+  void* function = ::dlsym(module, name);
+  if (function == nullptr) {
+    throw std::move(Failure(ErrorCode::path_file_access, std::string("has no ") + name)
+                        .in_file(display_name));
+  }
+  return function;
+}
 
 CivilDate local_today() {
   const std::time_t now = std::time(nullptr);

@@ -153,6 +153,27 @@ void replace_file(const std::filesystem::path& from, const std::filesystem::path
 
 void remove_file_quietly(const std::filesystem::path& path) noexcept { ::DeleteFileW(path.c_str()); }
 
+void* load_module(const std::filesystem::path& path, std::string_view display_name) {
+  HMODULE module = ::LoadLibraryW(path.c_str());
+  if (module == nullptr) {
+    const DWORD error = ::GetLastError();
+    const ErrorCode code = error == ERROR_MOD_NOT_FOUND || error == ERROR_FILE_NOT_FOUND
+                               ? ErrorCode::file_not_found
+                               : ErrorCode::path_file_access;
+    throw std::move(Failure(code, system_text(error)).in_file(display_name));
+  }
+  return reinterpret_cast<void*>(module);
+}
+
+void* module_function(void* module, const char* name, std::string_view display_name) {
+  FARPROC function = ::GetProcAddress(static_cast<HMODULE>(module), name);
+  if (function == nullptr) {
+    throw std::move(Failure(ErrorCode::path_file_access, std::string("has no ") + name)
+                        .in_file(display_name));
+  }
+  return reinterpret_cast<void*>(function);
+}
+
 CivilDate local_today() {
   SYSTEMTIME now{};
   ::GetLocalTime(&now);

@@ -133,5 +133,20 @@ TEST_F(ravelbook_test, failures_report_one_line) {
   EXPECT_EQ(outcome.err.rfind("ravelbook: error 6: Overflow", 0), 0u) << outcome.err;
 }
 
+TEST_F(ravelbook_test, window_comes_from_the_module_beside_the_program) {
+  Outcome outcome = run("--window");
+  EXPECT_EQ(outcome.status, 1);
+  EXPECT_EQ(outcome.err.rfind("ravelbook: error 53: File not found: libravelbook-window.so: ", 0),
+            0u)
+      << outcome.err;
+
+  std::filesystem::copy_file(RAVELBOOK_WINDOW_MODULE, folder / "libravelbook-window.so");
+  testing::RunOptions shown;
+  shown.environment = "QT_QPA_PLATFORM=offscreen";
+  shown.time_limit = 3;
+  outcome = testing::run_program(RAVELBOOK, folder, "--window", shown);
+  EXPECT_EQ(outcome.status, 124) << "the window should still be up when stopped: " << outcome.err;
+}
+
 }  // namespace
 }  // namespace ravel

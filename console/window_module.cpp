@@ -1,0 +1,26 @@
+#include "window_module.h"
+
+#include <QApplication>
+#include <type_traits>
+
+#include "platform.h"
+#include "window.h"
+
+#ifdef _WIN32
+#define RAVEL_EXPORT __declspec(dllexport)
+#else
+#define RAVEL_EXPORT __attribute__((visibility("default")))
+#endif
+
+extern "C" RAVEL_EXPORT int ravelbook_window_main(int* argc, char** argv,
+                                                  const char* store_folder) {
+  QApplication application(*argc, argv);
+  ravel::ConsoleWindow window(ravel::program_folder(), store_folder);
+  window.set_up_time_pickers();
+  window.show();
+  QApplication::exec();
+  return window.failed() ? 1 : 0;
+}
+
+// The program checks the entry's type where it looks the entry up.
+static_assert(std::is_same_v<decltype(&ravelbook_window_main), ravel::WindowMain>);
