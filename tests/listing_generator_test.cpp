@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "fields.h"
 #include "tools/genlisting_command.h"
 
 namespace ravel {
@@ -28,16 +29,6 @@ static std::vector<std::string_view> split_lines(std::string_view text, std::str
     text.remove_prefix(end + line_end.size());
   }
   return lines;
-}
-
-static std::vector<std::string_view> split_fields(std::string_view line) {
-  std::vector<std::string_view> fields;
-  for (;;) {
-    const std::size_t comma = line.find(',');
-    fields.push_back(line.substr(0, comma));
-    if (comma == std::string_view::npos) return fields;
-    line.remove_prefix(comma + 1);
-  }
 }
 
 static bool is_whole_number(std::string_view text) {

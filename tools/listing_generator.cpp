@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "fields.h"
+
 namespace ravel {
 
 namespace {
@@ -243,11 +245,16 @@ static const Entry& pick_weighted(Random& random, const std::array<Entry, size>&
 
 static const Schedule& pick_schedule(Random& random, Workload workload) {
   switch (workload) {
-    case Workload::files: return pick_weighted(random, file_schedules);
-    case Workload::database: return pick_weighted(random, database_schedules);
-    case Workload::logs: return pick_weighted(random, log_schedules);
-    case Workload::virtual_machines: return pick_weighted(random, virtual_machine_schedules);
-    case Workload::filer: return pick_weighted(random, filer_schedules);
+    case Workload::files:
+      return pick_weighted(random, file_schedules);
+    case Workload::database:
+      return pick_weighted(random, database_schedules);
+    case Workload::logs:
+      return pick_weighted(random, log_schedules);
+    case Workload::virtual_machines:
+      return pick_weighted(random, virtual_machine_schedules);
+    case Workload::filer:
+      return pick_weighted(random, filer_schedules);
   }
   return file_schedules.front();
 }
@@ -271,22 +278,31 @@ static std::int64_t draw_elapsed(Random& random, Workload workload, bool failed)
 
 static std::int64_t draw_base_rate(Random& random, Workload workload) {
   switch (workload) {
-    case Workload::files: return random.between(2000, 40000);
+    case Workload::files:
+      return random.between(2000, 40000);
     case Workload::database:
-    case Workload::logs: return random.between(10000, 120000);
-    case Workload::virtual_machines: return random.between(30000, 150000);
-    case Workload::filer: return random.between(20000, 80000);
+    case Workload::logs:
+      return random.between(10000, 120000);
+    case Workload::virtual_machines:
+      return random.between(30000, 150000);
+    case Workload::filer:
+      return random.between(20000, 80000);
   }
   return 0;
 }
 
 static std::int64_t draw_file_count(Random& random, Workload workload, std::int64_t kb) {
   switch (workload) {
-    case Workload::files: return kb / random.between(20, 400) + (kb > 0 ? 1 : 0);
-    case Workload::filer: return kb / random.between(50, 800) + (kb > 0 ? 1 : 0);
-    case Workload::database: return random.between(1, 40);
-    case Workload::logs: return random.between(1, 12);
-    case Workload::virtual_machines: return random.between(1, 24);
+    case Workload::files:
+      return kb / random.between(20, 400) + (kb > 0 ? 1 : 0);
+    case Workload::filer:
+      return kb / random.between(50, 800) + (kb > 0 ? 1 : 0);
+    case Workload::database:
+      return random.between(1, 40);
+    case Workload::logs:
+      return random.between(1, 12);
+    case Workload::virtual_machines:
+      return random.between(1, 24);
   }
   return 0;
 }
@@ -328,8 +344,10 @@ static bool is_excluded_field_count(std::int64_t field_count) {
     case 57:
     case 71:
     case 72:
-    case 74: return true;
-    default: return false;
+    case 74:
+      return true;
+    default:
+      return false;
   }
 }
 
@@ -458,29 +476,57 @@ void ListingGenerator::lay_out_trailing_fields(const Job& job, std::int64_t fiel
     const std::int64_t from_end = field_count - position;
     if (from_end > tail_length) {
       switch ((position - 52) % 6) {
-        case 0: field = media_servers[job.policy->media]; break;
-        case 1: field = number(job.start + (position - 52) / 6 * 7); break;
-        case 2: field = "1"; break;
-        case 3: field = ""; break;
-        case 4: field = "0"; break;
-        default: field = job.storage_unit; break;
+        case 0:
+          field = media_servers[job.policy->media];
+          break;
+        case 1:
+          field = number(job.start + (position - 52) / 6 * 7);
+          break;
+        case 2:
+          field = "1";
+          break;
+        case 3:
+          field = "";
+          break;
+        case 4:
+          field = "0";
+          break;
+        default:
+          field = job.storage_unit;
+          break;
       }
       continue;
     }
     switch (from_end) {
-      case 4: field = job.client; break;
+      case 4:
+        field = job.client;
+        break;
       case 5:
       case 14:
-      case 19: field = "1"; break;
+      case 19:
+        field = "1";
+        break;
       case 1:
       case 6:
       case 11:
-      case 15: field = ""; break;
-      case 7: field = job.elapsed > 0 ? "1" : "0"; break;
-      case 9: field = job.kb > 0 ? "1" : "0"; break;
-      case 12: field = job.schedule->to_tape ? "tape" : "disk"; break;
-      case 17: field = media_servers[job.policy->media]; break;
-      default: field = "0"; break;
+      case 15:
+        field = "";
+        break;
+      case 7:
+        field = job.elapsed > 0 ? "1" : "0";
+        break;
+      case 9:
+        field = job.kb > 0 ? "1" : "0";
+        break;
+      case 12:
+        field = job.schedule->to_tape ? "tape" : "disk";
+        break;
+      case 17:
+        field = media_servers[job.policy->media];
+        break;
+      default:
+        field = "0";
+        break;
     }
   }
 }
@@ -533,16 +579,6 @@ static std::string collect(const std::function<void(const TextSink&)>& generate)
   std::string text;
   generate([&text](std::string_view chunk) { text.append(chunk); });
   return text;
-}
-
-static std::vector<std::string_view> split_fields(std::string_view line) {
-  std::vector<std::string_view> fields;
-  for (;;) {
-    const std::size_t comma = line.find(',');
-    fields.push_back(line.substr(0, comma));
-    if (comma == std::string_view::npos) return fields;
-    line.remove_prefix(comma + 1);
-  }
 }
 
 // The policies of a listing in the order of their first job, newest first.
