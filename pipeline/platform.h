@@ -20,6 +20,8 @@ struct CivilDate {
 // file by `display_name`. Closes itself; only close() reports a failing close.
 class NativeFile {
  public:
+  // create: a new file, or an existing one that holds exactly what was written once it is closed,
+  // whether the run completes or fails (the earlier content does not survive a close).
   enum class Mode { read, create, append };
 
   NativeFile() = default;
@@ -47,6 +49,11 @@ class NativeFile {
   void* handle_ = nullptr;
 #else
   int fd_ = -1;
+  // Where a created file's content ends; anything an earlier file left beyond it is cut away at
+  // close. Unused for other files.
+  std::uint64_t written_ = 0;
+  bool trim_at_close_ = false;
+  bool trim() noexcept;
 #endif
   std::string name_;
 };

@@ -109,6 +109,7 @@ TEST(text_file_test, writer_ends_lines_with_cr_lf_and_creates_or_empties) {
 
 TEST(text_file_test, writer_keeps_what_was_written_when_the_run_fails) {
   testing::TestFolder folder;
+  folder.write("out.txt", "an earlier table, longer than what the failing run writes\r\n");
   try {
     TextWriter writer(folder / "out.txt", "out.txt");
     writer.write_line("kept");
@@ -116,6 +117,41 @@ TEST(text_file_test, writer_keeps_what_was_written_when_the_run_fails) {
   } catch (const Failure&) {
   }
   EXPECT_EQ(folder.read("out.txt"), "kept\r\n");
+}
+
+// A created file is written over an earlier one and cut back at close: whatever the sizes, the
+// file then holds exactly the new content, and stays the same file (links, permissions).
+TEST(text_file_test, created_file_holds_exactly_the_new_content_over_any_earlier_one) {
+  const std::size_t big = (std::size_t{1} << 18) * 3 + 17;  // Several writer buffers.
+  struct Case {
+    std::size_t earlier;
+    std::size_t written;
+    bool fails;
+  };
+  for (const Case c : {Case{0, 10, false}, Case{big, 10, false}, Case{10, big, false},
+                       Case{big, big - 1, false}, Case{big, big + 1, false}, Case{big, 0, false},
+                       Case{big, 10, true}, Case{big * 2, big, true}}) {
+    SCOPED_TRACE(std::to_string(c.earlier) + " -> " + std::to_string(c.written) +
+                 (c.fails ? " failing" : ""));
+    testing::TestFolder folder;
+    folder.write("out1.txt", std::string(c.earlier, 'o'));
+    std::filesystem::permissions(folder / "out1.txt", std::filesystem::perms::owner_read |
+                                                          std::filesystem::perms::owner_write);
+    std::filesystem::create_hard_link(folder / "out1.txt", folder / "link.txt");
+    std::string expected;
+    for (std::size_t i = 0; i < c.written; ++i) expected += static_cast<char>('a' + i % 26);
+    try {
+      TextWriter writer(folder / "out1.txt", "out1.txt");
+      writer.write(expected);
+      if (c.fails) throw Failure(ErrorCode::subscript, "later");
+      writer.close();
+    } catch (const Failure&) {
+    }
+    EXPECT_EQ(folder.read("out1.txt"), expected);
+    EXPECT_EQ(folder.read("link.txt"), expected);
+    EXPECT_EQ(std::filesystem::status(folder / "out1.txt").permissions(),
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+  }
 }
 
 TEST(text_file_test, replacing_file_takes_its_name_only_on_commit) {
@@ -133,6 +169,17 @@ TEST(text_file_test, replacing_file_takes_its_name_only_on_commit) {
     file.commit(ReplacingFile::Durability::synced);
   }
   EXPECT_EQ(folder.read("report.html"), "new\r\n");
+  EXPECT_EQ(folder.listing(), "report.html ");
+
+  // A temporary file left by a killed run of the same process number is no part of the next.
+  const std::string leftover = ".report.html." + std::to_string(process_id()) + ".tmp";
+  folder.write(leftover, std::string(1000, 'x'));
+  {
+    ReplacingFile file(folder / "report.html", "report.html");
+    file.writer().write_line("newer");
+    file.commit(ReplacingFile::Durability::synced);
+  }
+  EXPECT_EQ(folder.read("report.html"), "newer\r\n");
   EXPECT_EQ(folder.listing(), "report.html ");
 }
 
