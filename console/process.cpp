@@ -24,8 +24,8 @@ namespace ravel {
 
 std::string_view retention_text(std::string_view code) {
   static constexpr std::string_view names[] = {
-      "45 Weeks", "34 Days",  "89 Days",  "1 Month", "2 Months", "3 Months",  "6 Months",
-      "9 Months", "1 Year",   "Infinity", "4 Weeks", "8 Weeks",  "12 Months"};
+      "45 Weeks", "34 Days", "89 Days",  "1 Month", "2 Months", "3 Months", "6 Months",
+      "9 Months", "1 Year",  "Infinity", "4 Weeks", "8 Weeks",  "12 Months"};
   if (code.size() == 1 && code[0] >= '0' && code[0] <= '9') return names[code[0] - '0'];
   if (code == "10") return names[10];
   if (code == "11") return names[11];
@@ -100,9 +100,9 @@ static void write_selected(TextWriter& out, const Fields& f, std::int64_t rate_p
       start_text, write_date_time_text(lenient_number(f[8]) + display_offset_seconds, start_text));
   columns[count++] = std::string_view(
       end_text, write_date_time_text(lenient_number(f[10]) + display_offset_seconds, end_text));
-  for (const std::int64_t position : {std::int64_t{9}, std::int64_t{14}, std::int64_t{15},
-                                      std::int64_t{27}, std::int64_t{3}, rate_position,
-                                      std::int64_t{0}, std::int64_t{22}}) {
+  for (const std::int64_t position :
+       {std::int64_t{9}, std::int64_t{14}, std::int64_t{15}, std::int64_t{27}, std::int64_t{3},
+        rate_position, std::int64_t{0}, std::int64_t{22}}) {
     columns[count++] = f[position];
   }
 

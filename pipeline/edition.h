@@ -56,8 +56,10 @@ struct Edition {
 inline constexpr std::string_view wide_table_header =
     "Job ID,Status,Policy,Client,Schedule,Schedule_Type,Media_Server,Storage Unit,Start Time,"
     "End Time,Elapsed,KiloBytes,Files,KB/s,Retention,Bkup_ID";
+// clang-format off
 inline constexpr std::array<std::size_t, 16> wide_listing_positions{
     0, 3, 4, 6, 5, 22, 7, 11, 8, 10, 9, 14, 15, 34, 27, 51};
+// clang-format on
 
 inline constexpr std::string_view brief_table_header =
     "Job ID,Status,Policy,Start Time,Elapsed,End Time,KiloBytes,Files,KB/s";
@@ -74,6 +76,7 @@ inline constexpr RowRules no_rows{no_column, {no_column, no_column}, no_column, 
 
 inline constexpr std::string_view violet_tint = "<TR BGCOLOR=\"DD44EE\">";
 
+// clang-format off
 inline constexpr Edition tinted_edition{
     "tinted", true, wide_table_header, wide_listing_positions, 5, wide_rows, false,
     "<TR BGCOLOR=\"6D7B8D\">", true, {}, no_rows};
@@ -93,5 +96,6 @@ inline constexpr Edition console_edition{
     "console", false, {}, {}, no_column,
     RowRules{1, {3, 5}, 4, JobFilter::skip_reported, 2, false}, true, violet_tint, false,
     grouped_table_header, RowRules{9, {no_column, no_column}, no_column, JobFilter::none, 0, true}};
+// clang-format on
 
 }  // namespace ravel

@@ -32,8 +32,7 @@ std::string_view description(ErrorCode code) {
   return "Application-defined or object-defined error";
 }
 
-Failure::Failure(ErrorCode code, std::string detail)
-    : code_(code), detail_(std::move(detail)) {}
+Failure::Failure(ErrorCode code, std::string detail) : code_(code), detail_(std::move(detail)) {}
 
 Failure& Failure::in_file(std::string_view file) {
   if (file_.empty()) file_ = file;

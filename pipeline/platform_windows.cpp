@@ -22,7 +22,8 @@ static std::string system_text(DWORD error) {
       nullptr, error, 0, reinterpret_cast<char*>(&text), 0, nullptr);
   std::string result = size > 0 ? std::string(text, size) : "system error " + std::to_string(error);
   ::LocalFree(text);
-  while (!result.empty() && (result.back() == '\n' || result.back() == '\r' || result.back() == '.'))
+  while (!result.empty() &&
+         (result.back() == '\n' || result.back() == '\r' || result.back() == '.'))
     result.pop_back();
   return result;
 }
@@ -151,7 +152,9 @@ void replace_file(const std::filesystem::path& from, const std::filesystem::path
   }
 }
 
-void remove_file_quietly(const std::filesystem::path& path) noexcept { ::DeleteFileW(path.c_str()); }
+void remove_file_quietly(const std::filesystem::path& path) noexcept {
+  ::DeleteFileW(path.c_str());
+}
 
 void* load_module(const std::filesystem::path& path, std::string_view display_name) {
   HMODULE module = ::LoadLibraryW(path.c_str());
@@ -168,8 +171,8 @@ void* load_module(const std::filesystem::path& path, std::string_view display_na
 void* module_function(void* module, const char* name, std::string_view display_name) {
   FARPROC function = ::GetProcAddress(static_cast<HMODULE>(module), name);
   if (function == nullptr) {
-    throw std::move(Failure(ErrorCode::path_file_access, std::string("has no ") + name)
-                        .in_file(display_name));
+    throw std::move(
+        Failure(ErrorCode::path_file_access, std::string("has no ") + name).in_file(display_name));
   }
   return reinterpret_cast<void*>(function);
 }
