@@ -1,5 +1,8 @@
 #include "fields.h"
 
+#include <bit>
+#include <cstdint>
+
 #include "scanner.h"
 
 namespace ravel {
@@ -18,29 +21,30 @@ void split_fields(std::string_view line, std::vector<std::string_view>& fields) 
 
 std::size_t pick_fields(std::string_view line, std::span<const std::size_t> positions,
                         std::string_view* fields) {
-  if (line.empty()) return 0;
-  SeparatorScanner commas(line, ',');
-  const char* const end = line.data() + line.size();
-  const char* start = line.data();
-  std::size_t position = 0;  // The field that starts at `start`.
-  std::size_t picked = 0;
-  for (const std::size_t wanted : positions) {
-    if (wanted > position) {
-      commas.skip(wanted - position - 1);
-      const char* comma = commas.next();
-      if (comma == nullptr) return picked;
+  if (line.empty() || positions.empty()) return 0;
+  // Every field up to the highest position is taken: storing one is cheaper than asking whether
+  // it is wanted, and the loop over a block's commas then has a single, rarely taken exit.
+  const std::size_t last = positions.back();
+  const char* const text = line.data();
+  const std::size_t size = line.size();
+  const char* start = text;
+  std::size_t count = 0;  // Fields taken so far; field `count` starts at `start`.
+  for (std::size_t at = 0; at < size; at += scanner_block_size) {
+    const char* const block = text + at;
+    std::uint64_t commas = block_mask(block, text + size, ',');
+    while (commas != 0) {
+      const char* const comma = block + std::countr_zero(commas);
+      commas &= commas - 1;
+      fields[count] = std::string_view(start, static_cast<std::size_t>(comma - start));
       start = comma + 1;
-      position = wanted;
+      if (count++ == last) return positions.size();
     }
-    const char* comma = commas.next();
-    fields[wanted] =
-        std::string_view(start, static_cast<std::size_t>((comma ? comma : end) - start));
-    ++picked;
-    if (comma == nullptr) return picked;
-    start = comma + 1;
-    position = wanted + 1;
   }
-  return picked;
+  fields[count++] = std::string_view(start, static_cast<std::size_t>(text + size - start));
+  if (count > last) return positions.size();
+  std::size_t present = 0;
+  while (present < positions.size() && positions[present] < count) ++present;
+  return present;
 }
 
 std::int64_t count_fields(std::string_view line) {

@@ -20,8 +20,9 @@ inline std::vector<std::string_view> split_fields(std::string_view line) {
 }
 
 // The fields at the given positions, which rise, as views into the line: fields[position] for
-// each. Returns how many of the positions the line has; the fields between them and after the
-// last are not looked at.
+// each. Returns how many of the positions the line has. `fields` has room for every position up
+// to the last; the fields between the positions may be set too, those after the last are not
+// looked at.
 std::size_t pick_fields(std::string_view line, std::span<const std::size_t> positions,
                         std::string_view* fields);
 
