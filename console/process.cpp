@@ -3,11 +3,13 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <exception>
 #include <iterator>
 #include <memory>
 #include <optional>
 #include <span>
 #include <string>
+#include <thread>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -405,6 +407,101 @@ class GroupStore {
   std::uint64_t scratch_size_ = 0;
 };
 
+// The second pass's state: the policy list, and the rows of each group as the interim lines
+// come. The first policy-list line's group is kept like the others, so that nothing reaches the
+// table before the whole interim file has been read.
+class Grouping {
+ public:
+  // `policies` has at least one line.
+  Grouping(LineReader& policies, const GroupStorage& storage)
+      : first_policy_(policies.next()),
+        later_(policies),
+        store_(later_.names.size() + 1, storage) {}
+
+  // Checks every interim line as each policy-list line would, and keeps the rows of its groups.
+  void collect(LineReader& interim) {
+    Fields g;
+    while (auto line = interim.try_next()) {
+      try {
+        g.split(*line);
+        const std::int32_t seconds = checked_elapsed(g);
+        const bool in_first_group = g[0] == first_policy_;
+        const std::optional<std::size_t> later_group = later_.find(g[0]);
+        if (!in_first_group && !later_group) continue;
+        const GroupRow row(g, seconds);
+        if (in_first_group) store_.add(first_group, row);
+        if (later_group) store_.add(*later_group + 1, row);
+      } catch (Failure& failure) {
+        failure.in_file(interim.name()).at_line(interim.line_number());
+        throw;
+      }
+    }
+  }
+
+  // The groups after the table's header, in the policy list's order. After a failing collect(),
+  // only the first group's rows so far: as far as a table made line by line would have got.
+  void write(TextWriter& table, bool complete) {
+    if (store_.has_rows(first_group)) {
+      table.write(first_policy_);
+      store_.write_group(first_group, table);
+    } else if (complete) {
+      write_not_found(table, first_policy_);
+    }
+    if (!complete) return;
+    for (const std::size_t group : later_.groups_in_order) {
+      if (!store_.has_rows(group + 1)) {
+        write_not_found(table, later_.names[group]);
+        continue;
+      }
+      table.write(later_.names[group]);
+      store_.write_group(group + 1, table);
+    }
+  }
+
+ private:
+  static constexpr std::size_t first_group = 0;
+
+  const std::string first_policy_;
+  const LaterPolicies later_;
+  GroupStore store_;
+};
+
+// The second pass on a thread of its own, reading the interim file as the first pass writes
+// it. Its outcome waits for the first pass's: a failing first pass ends it unheard.
+class GroupingBeside {
+ public:
+  GroupingBeside(Grouping& grouping, std::string interim_name)
+      : thread_([this, &grouping, name = std::move(interim_name)] {
+          try {
+            LineReader interim(pipe_, name);
+            grouping.collect(interim);
+          } catch (...) {
+            failure_ = std::current_exception();
+          }
+          pipe_.stop_reading();
+        }) {}
+  GroupingBeside(const GroupingBeside&) = delete;
+  GroupingBeside& operator=(const GroupingBeside&) = delete;
+  ~GroupingBeside() {
+    if (!thread_.joinable()) return;
+    pipe_.abandon();
+    thread_.join();
+  }
+
+  BytePipe& pipe() { return pipe_; }
+  // After the first pass completed: waits for the second, and tells how it ended.
+  std::exception_ptr finish() {
+    pipe_.finish();
+    thread_.join();
+    return failure_;
+  }
+
+ private:
+  BytePipe pipe_;
+  std::exception_ptr failure_;
+  std::thread thread_;
+};
+
 }  // namespace
 
 void group_jobs(LineReader& policies, const std::function<LineReader()>& open_interim,
@@ -412,62 +509,52 @@ void group_jobs(LineReader& policies, const std::function<LineReader()>& open_in
   table.write_line(grouped_table_header);
   if (policies.at_end()) return;
   LineReader interim = open_interim();
-
-  // The first policy-list line reads the whole interim file, checking every line; its group
-  // goes straight to the table. The groups of later lines are kept until then.
-  const std::string first_policy(policies.next());
-  const LaterPolicies later(policies);
-  GroupStore store(later.names.size(), storage);
-  bool group_started = false;
-  Fields g;
-  while (auto line = interim.try_next()) {
-    try {
-      g.split(*line);
-      const std::int32_t seconds = checked_elapsed(g);
-      const bool in_first_group = g[0] == first_policy;
-      const std::optional<std::size_t> later_group = later.find(g[0]);
-      if (!in_first_group && !later_group) continue;
-      const GroupRow row(g, seconds);
-      if (in_first_group) {
-        if (!group_started) table.write(g[0]);
-        char* const room = table.reserve(row.size());
-        row.put(room);
-        table.advance(row.size());
-        group_started = true;
-      }
-      if (later_group) store.add(*later_group, row);
-    } catch (Failure& failure) {
-      failure.in_file(interim.name()).at_line(interim.line_number());
-      throw;
-    }
+  Grouping grouping(policies, storage);
+  try {
+    grouping.collect(interim);
+  } catch (...) {
+    grouping.write(table, false);
+    throw;
   }
-  if (!group_started) write_not_found(table, first_policy);
-
-  for (const std::size_t group : later.groups_in_order) {
-    if (!store.has_rows(group)) {
-      write_not_found(table, later.names[group]);
-      continue;
-    }
-    table.write(later.names[group]);
-    store.write_group(group, table);
-  }
+  grouping.write(table, true);
 }
 
+// The two passes run side by side, the second reading the interim file through a pipe as the
+// first writes it; the files end up as if one ran after the other. So the policy list is read
+// first, but a failure to read it is told only when the first pass has completed, and the table
+// is written only then.
 void process_listing(const std::filesystem::path& folder, const ReportingWindow& window) {
+  std::exception_ptr policy_failure;
+  std::optional<LineReader> policies;
+  std::optional<Grouping> grouping;
+  try {
+    policies.emplace(folder / policy_list_name, std::string(policy_list_name));
+    if (!policies->at_end()) grouping.emplace(*policies, GroupStorage{.scratch_folder = folder});
+  } catch (...) {
+    policy_failure = std::current_exception();
+  }
+
+  std::exception_ptr grouping_failure;
   {
+    std::optional<GroupingBeside> beside;
+    if (grouping) beside.emplace(*grouping, std::string(interim_file_name));
     LineReader listing(folder / job_listing_name, std::string(job_listing_name));
     TextWriter interim(folder / interim_file_name, std::string(interim_file_name));
+    if (beside) interim.copy_to(beside->pipe());
     TextWriter side(folder / side_file_name, std::string(side_file_name));
     select_jobs(listing, interim, side, window);
     interim.close();
     side.close();
+    if (beside) grouping_failure = beside->finish();
   }
-  LineReader policies(folder / policy_list_name, std::string(policy_list_name));
+  if (policy_failure) std::rethrow_exception(policy_failure);
+
   TextWriter table(folder / job_table_name, std::string(job_table_name));
-  group_jobs(
-      policies,
-      [&folder] { return LineReader(folder / interim_file_name, std::string(interim_file_name)); },
-      table, {.scratch_folder = folder});
+  table.write_line(grouped_table_header);
+  if (grouping) {
+    grouping->write(table, grouping_failure == nullptr);
+    if (grouping_failure) std::rethrow_exception(grouping_failure);
+  }
   table.close();
 }
 

@@ -1,5 +1,6 @@
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -181,16 +182,29 @@ std::filesystem::path program_folder() {
 
 void replace_file(const std::filesystem::path& from, const std::filesystem::path& to,
                   std::string_view display_name) {
+  auto failure = [&](int error) {
+    return std::move(Failure(error == EACCES || error == EPERM ? ErrorCode::permission_denied
+                                                               : ErrorCode::path_file_access,
+                             "cannot replace it: " + system_text(error))
+                         .in_file(display_name));
+  };
   struct stat existing {};
-  const bool read_only = ::stat(to.c_str(), &existing) == 0 && S_ISREG(existing.st_mode) &&
-                         (existing.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
-  if (read_only || ::rename(from.c_str(), to.c_str()) != 0) {
-    const int error = read_only ? EACCES : errno;
-    throw std::move(Failure(error == EACCES || error == EPERM ? ErrorCode::permission_denied
-                                                              : ErrorCode::path_file_access,
-                            "cannot replace it: " + system_text(error))
-                        .in_file(display_name));
+  if (::stat(to.c_str(), &existing) == 0 && S_ISREG(existing.st_mode) &&
+      (existing.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) {
+    throw failure(EACCES);
   }
+  // An earlier file swaps names with the new one, and then goes under the temporary name. On
+  // ext4 a rename over an earlier file first writes the whole new file out, which for a report
+  // of a few hundred megabytes takes longer than making it; the swap is just as atomic.
+  if (::lstat(to.c_str(), &existing) == 0 && S_ISREG(existing.st_mode)) {
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_EXCHANGE) == 0) {
+      remove_file_quietly(from);
+      return;
+    }
+    // File systems without the swap refuse it; they rename as usual.
+    if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) throw failure(errno);
+  }
+  if (::rename(from.c_str(), to.c_str()) != 0) throw failure(errno);
 }
 
 void remove_file_quietly(const std::filesystem::path& path) noexcept { ::unlink(path.c_str()); }

@@ -22,6 +22,12 @@ LineReader::LineReader(const std::filesystem::path& path, std::string display_na
       capacity_(block_size),
       name_(std::move(display_name)) {}
 
+LineReader::LineReader(BytePipe& pipe, std::string display_name)
+    : pipe_(&pipe),
+      buffer_(new char[block_size]),
+      capacity_(block_size),
+      name_(std::move(display_name)) {}
+
 LineReader LineReader::from_text(std::string text, std::string display_name) {
   LineReader reader(std::move(display_name));
   reader.capacity_ = std::max<std::size_t>(text.size(), 1);
@@ -55,7 +61,10 @@ bool LineReader::fill() {
     capacity_ *= 2;
   }
   const std::size_t scanned = end_;
-  const std::size_t got = file_.is_open() ? file_.read(buffer_.get() + end_, capacity_ - end_) : 0;
+  char* const room = buffer_.get() + end_;
+  const std::size_t got = pipe_ != nullptr  ? pipe_->take(room, capacity_ - end_)
+                          : file_.is_open() ? file_.read(room, capacity_ - end_)
+                                            : 0;
   if (got == 0) {
     exhausted_ = true;
     return false;
@@ -124,6 +133,7 @@ TextWriter::TextWriter(std::string& sink)
 
 TextWriter::TextWriter(TextWriter&& other) noexcept
     : file_(std::move(other.file_)),
+      pipe_(std::exchange(other.pipe_, nullptr)),
       sink_(std::exchange(other.sink_, nullptr)),
       buffer_(std::move(other.buffer_)),
       capacity_(std::exchange(other.capacity_, 0)),
@@ -143,10 +153,8 @@ void TextWriter::write_slow(std::string_view text) {
   if (text.size() < capacity_) {
     text.copy(buffer_.get(), text.size());
     used_ = text.size();
-  } else if (sink_ != nullptr) {
-    sink_->append(text);
   } else {
-    file_.write(text.data(), text.size());
+    write_out(text.data(), text.size());
   }
 }
 
@@ -164,12 +172,16 @@ char* TextWriter::reserve(std::size_t size) {
 
 void TextWriter::flush() {
   if (used_ == 0) return;
-  const std::size_t size = std::exchange(used_, 0);
+  write_out(buffer_.get(), std::exchange(used_, 0));
+}
+
+void TextWriter::write_out(const char* data, std::size_t size) {
   if (sink_ != nullptr) {
-    sink_->append(buffer_.get(), size);
+    sink_->append(data, size);
   } else if (file_.is_open()) {
-    file_.write(buffer_.get(), size);
+    file_.write(data, size);
   }
+  if (pipe_ != nullptr) pipe_->put(data, size);
 }
 
 void TextWriter::sync() {

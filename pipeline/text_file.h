@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "byte_pipe.h"
 #include "platform.h"
 #include "scanner.h"
 
@@ -24,6 +25,8 @@ class LineReader {
   LineReader(const std::filesystem::path& path, std::string display_name);
   // Reads from text held in memory, for tests and small inputs.
   static LineReader from_text(std::string text, std::string display_name = "text");
+  // Reads what another step writes into `pipe` (a file of that name) while it writes it.
+  LineReader(BytePipe& pipe, std::string display_name);
 
   LineReader(LineReader&&) noexcept;
   LineReader& operator=(LineReader&&) noexcept;
@@ -50,6 +53,7 @@ class LineReader {
   bool fill();
 
   NativeFile file_;
+  BytePipe* pipe_ = nullptr;
   std::unique_ptr<char[]> buffer_;
   std::size_t capacity_ = 0;
   std::size_t begin_ = 0;
@@ -119,6 +123,9 @@ class TextWriter {
   char* reserve(std::size_t size);
   void advance(std::size_t size) { used_ += size; }
 
+  // Also puts every piece, once it is written to the file, into `pipe`.
+  void copy_to(BytePipe& pipe) { pipe_ = &pipe; }
+
   void flush();
   void sync();
   void close();
@@ -126,8 +133,10 @@ class TextWriter {
 
  private:
   void write_slow(std::string_view text);
+  void write_out(const char* data, std::size_t size);
 
   NativeFile file_;
+  BytePipe* pipe_ = nullptr;
   std::string* sink_ = nullptr;
   std::unique_ptr<char[]> buffer_;
   std::size_t capacity_ = 0;

@@ -94,4 +94,16 @@ int rename(const char* from, const char* to) {
   return real(from, to);
 }
 
+// Replacing a file swaps the names where the file system can; a fault in that is a rename fault.
+int renameat2(int from_folder, const char* from, int to_folder, const char* to,
+              unsigned int flags) {
+  static const auto real =
+      next_definition<int (*)(int, const char*, int, const char*, unsigned int)>("renameat2");
+  if (inject("rename", from)) {
+    errno = EIO;
+    return -1;
+  }
+  return real(from_folder, from, to_folder, to, flags);
+}
+
 }  // extern "C"
