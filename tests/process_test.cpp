@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -357,6 +358,86 @@ TEST(process_test, process_listing_writes_three_files_and_keeps_the_table_withou
   EXPECT_NE(table.find("\r\nExch,p5,p6,1970-01-01 08:25:00,2011-02-01 14:47:15,1:02.05,p14,p15,"
                        "34 Days,0,rate21,100,Differential\r\nNone,Not Found\r\n"),
             std::string::npos);
+}
+
+}  // namespace
+}  // namespace ravel
+
+namespace ravel {
+namespace {
+
+// The two passes run side by side, the second reading the interim file as the first writes
+// it; the files and the failure must be those of one pass after the other. The listing is
+// several megabytes, so the second pass is well under way when a late fault comes.
+TEST(process_test, passes_side_by_side_end_as_one_after_the_other) {
+  struct Case {
+    const char* name;
+    int bad_start_at;    // A listing line (0-based) whose start is no number; -1 for none.
+    int bad_elapsed_at;  // A listing line whose elapsed time is no number; -1 for none.
+    bool policy_list;
+  };
+  const int jobs = 20000;
+  for (const Case c :
+       {Case{"clean", -1, -1, true}, Case{"late first-pass fault", jobs - 2, -1, true},
+        Case{"second-pass fault", -1, jobs / 2, true},
+        Case{"both passes fail", jobs - 2, jobs / 2, true}, Case{"no policy list", -1, -1, false},
+        Case{"no policy list, first pass fails", jobs - 2, -1, false}}) {
+    SCOPED_TRACE(c.name);
+    testing::TestFolder folder;
+    std::string listing;
+    for (int i = 0; i < jobs; ++i) {
+      Job job;
+      job.id = std::to_string(900000 - i);
+      job.start = i == c.bad_start_at ? "x" : "1500";
+      job.elapsed = i == c.bad_elapsed_at ? "x" : std::to_string(i);
+      job.policy = i % 3 == 0 ? "Exch" : i % 3 == 1 ? "Unix" : "Other";
+      listing += listing_line(job) + "\r\n";
+    }
+    const std::string policy_list = "Unix\r\nNone\r\nExch\r\nUnix\r\n";
+    folder.write("bpdbjobs.txt", listing);
+    if (c.policy_list) folder.write("policy_list.txt", policy_list);
+    folder.write("out1.txt", "earlier");
+
+    std::optional<Failure> failure;
+    try {
+      process_listing(folder.path(), window);
+    } catch (const Failure& caught) {
+      failure = caught;
+    }
+
+    // One pass after the other, on the interim file the first pass left.
+    std::optional<Failure> expected_failure;
+    std::string expected_table = "earlier";
+    try {
+      LineReader reader = LineReader::from_text(listing, "bpdbjobs.txt");
+      std::string interim, side;
+      {
+        TextWriter interim_writer(interim), side_writer(side);
+        select_jobs(reader, interim_writer, side_writer, window);
+      }
+      EXPECT_EQ(folder.read("out.txt"), interim);
+      if (!c.policy_list) throw Failure(ErrorCode::file_not_found, "").in_file("policy_list.txt");
+      expected_table.clear();
+      LineReader policies = LineReader::from_text(policy_list, "policy_list.txt");
+      TextWriter table(expected_table);
+      group_jobs(
+          policies, [&] { return LineReader::from_text(interim, "out.txt"); }, table);
+    } catch (const Failure& caught) {
+      expected_failure = caught;
+    }
+
+    ASSERT_EQ(failure.has_value(), expected_failure.has_value());
+    if (failure) {
+      EXPECT_EQ(failure->code(), expected_failure->code());
+      EXPECT_EQ(failure->file(), expected_failure->file());
+      EXPECT_EQ(failure->line(), expected_failure->line());
+    }
+    EXPECT_EQ(folder.read("out1.txt"), expected_table);
+    const std::string files = c.policy_list
+                                  ? "bpdbjobs.txt out.txt out1.txt out2.txt policy_list.txt "
+                                  : "bpdbjobs.txt out.txt out1.txt out2.txt ";
+    EXPECT_EQ(folder.listing(), files);
+  }
 }
 
 }  // namespace
