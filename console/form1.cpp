@@ -1,6 +1,7 @@
 #include "form1.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -53,10 +54,16 @@ void Form1::Command3_Click() {
   window_end -= display_offset_seconds;
 }
 
+// The report is rendered from the job table as Process writes it, on a thread of its own, and
+// takes its name once Process has completed: the files end as when the report follows Process.
 void Form1::Command1_Click() {
   Command3_Click();
-  process_listing(folder_, ReportingWindow{window_start, window_end});
-  Command4_Click();
+  const ReportingWindow window{window_start, window_end};
+  std::optional<MadeReport> report;
+  process_listing(folder_, window, [&](LineReader& table) {
+    report.emplace(folder_, console_edition, window, local_today(), table);
+  });
+  report->commit();
 }
 
 std::optional<UpdateOutcome> Form1::Command2_Click() {

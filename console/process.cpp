@@ -9,7 +9,6 @@
 #include <optional>
 #include <span>
 #include <string>
-#include <thread>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -21,6 +20,7 @@
 #include "fields.h"
 #include "job_table.h"
 #include "numeric.h"
+#include "reader_beside.h"
 
 namespace ravel {
 
@@ -466,42 +466,6 @@ class Grouping {
   GroupStore store_;
 };
 
-// The second pass on a thread of its own, reading the interim file as the first pass writes
-// it. Its outcome waits for the first pass's: a failing first pass ends it unheard.
-class GroupingBeside {
- public:
-  GroupingBeside(Grouping& grouping, std::string interim_name)
-      : thread_([this, &grouping, name = std::move(interim_name)] {
-          try {
-            LineReader interim(pipe_, name);
-            grouping.collect(interim);
-          } catch (...) {
-            failure_ = std::current_exception();
-          }
-          pipe_.stop_reading();
-        }) {}
-  GroupingBeside(const GroupingBeside&) = delete;
-  GroupingBeside& operator=(const GroupingBeside&) = delete;
-  ~GroupingBeside() {
-    if (!thread_.joinable()) return;
-    pipe_.abandon();
-    thread_.join();
-  }
-
-  BytePipe& pipe() { return pipe_; }
-  // After the first pass completed: waits for the second, and tells how it ended.
-  std::exception_ptr finish() {
-    pipe_.finish();
-    thread_.join();
-    return failure_;
-  }
-
- private:
-  BytePipe pipe_;
-  std::exception_ptr failure_;
-  std::thread thread_;
-};
-
 }  // namespace
 
 void group_jobs(LineReader& policies, const std::function<LineReader()>& open_interim,
@@ -523,7 +487,8 @@ void group_jobs(LineReader& policies, const std::function<LineReader()>& open_in
 // first writes it; the files end up as if one ran after the other. So the policy list is read
 // first, but a failure to read it is told only when the first pass has completed, and the table
 // is written only then.
-void process_listing(const std::filesystem::path& folder, const ReportingWindow& window) {
+void process_listing(const std::filesystem::path& folder, const ReportingWindow& window,
+                     const std::function<void(LineReader&)>& read_table) {
   std::exception_ptr policy_failure;
   std::optional<LineReader> policies;
   std::optional<Grouping> grouping;
@@ -536,26 +501,37 @@ void process_listing(const std::filesystem::path& folder, const ReportingWindow&
 
   std::exception_ptr grouping_failure;
   {
-    std::optional<GroupingBeside> beside;
-    if (grouping) beside.emplace(*grouping, std::string(interim_file_name));
+    std::optional<ReaderBeside> second_pass;
+    if (grouping) {
+      second_pass.emplace(std::string(interim_file_name),
+                          [&grouping](LineReader& interim) { grouping->collect(interim); });
+    }
     LineReader listing(folder / job_listing_name, std::string(job_listing_name));
     TextWriter interim(folder / interim_file_name, std::string(interim_file_name));
-    if (beside) interim.copy_to(beside->pipe());
+    if (second_pass) interim.copy_to(second_pass->pipe());
     TextWriter side(folder / side_file_name, std::string(side_file_name));
     select_jobs(listing, interim, side, window);
     interim.close();
     side.close();
-    if (beside) grouping_failure = beside->finish();
+    if (second_pass) grouping_failure = second_pass->finish();
   }
   if (policy_failure) std::rethrow_exception(policy_failure);
 
+  std::optional<ReaderBeside> table_reader;
   TextWriter table(folder / job_table_name, std::string(job_table_name));
+  if (read_table) {
+    table_reader.emplace(std::string(job_table_name), read_table);
+    table.copy_to(table_reader->pipe());
+  }
   table.write_line(grouped_table_header);
   if (grouping) {
     grouping->write(table, grouping_failure == nullptr);
     if (grouping_failure) std::rethrow_exception(grouping_failure);
   }
   table.close();
+  if (table_reader) {
+    if (const std::exception_ptr failure = table_reader->finish()) std::rethrow_exception(failure);
+  }
 }
 
 }  // namespace ravel

@@ -42,7 +42,10 @@ struct GroupStorage {
 void group_jobs(LineReader& policies, const std::function<LineReader()>& open_interim,
                 TextWriter& table, const GroupStorage& storage = {});
 
-// Both passes on the files of `folder`.
-void process_listing(const std::filesystem::path& folder, const ReportingWindow& window);
+// Both passes on the files of `folder`. `read_table`, when given, reads the job table on a
+// thread of its own as it is written; it sees the whole table only when the table is complete,
+// and its failure is thrown once the table is closed.
+void process_listing(const std::filesystem::path& folder, const ReportingWindow& window,
+                     const std::function<void(LineReader&)>& read_table = {});
 
 }  // namespace ravel

@@ -282,10 +282,9 @@ static double read_stored_job_id(const std::filesystem::path& folder) {
   }
 }
 
-void run_report(const std::filesystem::path& folder, const Edition& edition,
-                const ReportingWindow& window, CivilDate today) {
-  LineReader table(folder / job_table_name, std::string(job_table_name));
-
+MadeReport::MadeReport(const std::filesystem::path& folder, const Edition& edition,
+                       const ReportingWindow& window, CivilDate today, LineReader& table)
+    : folder_(folder) {
   // The marker is read before the report is created, so that a missing marker cannot cost the
   // day's earlier report. An edition that knows a grouped table looks at the header first: such
   // a table needs no marker at all.
@@ -295,24 +294,34 @@ void run_report(const std::filesystem::path& folder, const Edition& edition,
   const RowRules& rules = row_rules(edition, header);
   const bool uses_marker = rules.job_filter != JobFilter::none || rules.marker_row != 0;
   if (uses_marker && !stored_job_id) stored_job_id = read_stored_job_id(folder);
+  writes_marker_ = rules.marker_row != 0;
 
   const std::string report_name = report_file_name(today);
-  ReplacingFile report(folder / report_name, report_name);
-  const std::optional<std::string> marker = render_report(
-      header, table, report.writer(), edition, rules, window, stored_job_id.value_or(0.0));
-  if (rules.marker_row == 0) {
-    report.commit(ReplacingFile::Durability::cached);
+  report_.emplace(folder / report_name, report_name);
+  marker_ = render_report(header, table, report_->writer(), edition, rules, window,
+                          stored_job_id.value_or(0.0));
+}
+
+void MadeReport::commit() {
+  if (!writes_marker_) {
+    report_->commit(ReplacingFile::Durability::cached);
     return;
   }
   // The new marker is on disk, and the old one known to be replaceable, before the report takes
   // its name: a failure on the way leaves both as they were.
-  NativeFile(folder / job_marker_name, NativeFile::Mode::append, job_marker_name).close();
-  ReplacingFile job_marker(folder / job_marker_name, std::string(job_marker_name));
-  job_marker.writer().write_line(marker.value_or(""));
+  NativeFile(folder_ / job_marker_name, NativeFile::Mode::append, job_marker_name).close();
+  ReplacingFile job_marker(folder_ / job_marker_name, std::string(job_marker_name));
+  job_marker.writer().write_line(marker_.value_or(""));
   job_marker.writer().sync();
   job_marker.writer().close();
-  report.commit(ReplacingFile::Durability::cached);
+  report_->commit(ReplacingFile::Durability::cached);
   job_marker.commit(ReplacingFile::Durability::cached);
+}
+
+void run_report(const std::filesystem::path& folder, const Edition& edition,
+                const ReportingWindow& window, CivilDate today) {
+  LineReader table(folder / job_table_name, std::string(job_table_name));
+  MadeReport(folder, edition, window, today, table).commit();
 }
 
 }  // namespace ravel
