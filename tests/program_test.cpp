@@ -118,6 +118,16 @@ TEST_F(program_test, failures_report_one_line_and_keep_earlier_files) {
     const char* error;
     const char* table_after;
   } cases[] = {
+      // The report is made beside the conversion; its failures come second all the same.
+      {"no marker, complete table", "", nullptr,
+       "ravelrun-tinted: error 53: File not found: jobid.txt: No such file or directory; create "
+       "jobid.txt holding the line 0 to report every job\n",
+       "Job ID,Status,Policy,Client,Schedule,Schedule_Type,Media_Server,Storage Unit,Start Time,"
+       "End Time,Elapsed,KiloBytes,Files,KB/s,Retention,Bkup_ID\r\n"},
+      {"no marker, short line", "1,2,3\r\n", nullptr,
+       "ravelrun-tinted: error 9: Subscript out of range: bpdbjobs.txt line 1: needs field 22, "
+       "line has 3 fields\n",
+       nullptr},
       {"no listing", nullptr, "0\r\n",
        "ravelrun-tinted: error 53: File not found: bpdbjobs.txt: No such file or directory\n",
        "earlier table"},
