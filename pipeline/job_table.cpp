@@ -49,10 +49,12 @@ static void write_table_line(TextWriter& table, const std::string_view* fields,
     code = schedule_type_name(code);
     size += code.size();
   }
-  char* p = table.reserve(size);
+  // 16 bytes of room more for the copy of the last field.
+  char* p = table.reserve(size + 16);
   for (std::size_t column = 0; column < columns; ++column) {
     if (column > 0) *p++ = ',';
-    p = put_text(p, texts[column]);
+    p = column == edition.named_schedule_column ? put_text(p, texts[column])
+                                                : put_field(p, texts[column]);
   }
   *p++ = '\r';
   *p = '\n';

@@ -166,7 +166,8 @@ static bool has_markup(std::string_view text) {
 static void write_row_direct(TextWriter& out, std::size_t room,
                              const std::vector<std::string_view>& fields, const RowOpening& opening,
                              const RowRules& rules) {
-  char* const start = out.reserve(room);
+  // 16 bytes of room more for the copy of the last field.
+  char* const start = out.reserve(room + 16);
   char* p = put_text(start, opening.row);
   std::size_t column = 0;
   try {
@@ -179,7 +180,7 @@ static void write_row_direct(TextWriter& out, std::size_t room,
       p = put_text(p, cell_opening);
       p = put_text(p, opening.font);
       const bool time = is_instant(column, rules) || column == rules.duration_column;
-      p = time ? put_time_text(p, field, column, rules) : put_text(p, field);
+      p = time ? put_time_text(p, field, column, rules) : put_field(p, field);
       p = put_text(p, cell_closing);
     }
   } catch (Failure& failure) {
