@@ -90,6 +90,7 @@ static std::string_view trim_spaces(std::string_view text) {
 // date-time texts made, in the layout's order, so that the first failing one names the fault.
 static void write_selected(TextWriter& out, const Fields& f, std::int64_t rate_position,
                            bool side) {
+  static_assert(date_time_text_size >= 16, "date-time texts are copied 16 bytes at a time");
   char start_text[date_time_text_size];
   char end_text[date_time_text_size];
   std::string_view columns[14];
@@ -110,10 +111,12 @@ static void write_selected(TextWriter& out, const Fields& f, std::int64_t rate_p
 
   std::size_t size = count + 1;  // The commas between the columns, and CR LF.
   for (std::size_t i = 0; i < count; ++i) size += columns[i].size();
-  char* p = out.reserve(size);
+  // Every column is a field of the listing line or a date-time text of date_time_text_size
+  // bytes: each may be copied 16 bytes at a time. 16 bytes of room more for the last copy.
+  char* p = out.reserve(size + 16);
   for (std::size_t i = 0; i < count; ++i) {
     if (i > 0) *p++ = ',';
-    p = put_text(p, columns[i]);
+    p = put_field(p, columns[i]);
   }
   *p++ = '\r';
   *p = '\n';
