@@ -34,10 +34,10 @@ struct GroupStorage {
 };
 
 // Second pass: for each policy-list line, the interim lines of that policy as one group of
-// rows, or a "Not Found" row. The interim file is read once, for the first policy-list line,
-// whose group goes straight to the table; the rows of the later lines' groups are kept in
-// `storage` meanwhile. So the cost grows with jobs plus policy lines, not with their product,
-// and memory does not grow with the jobs.
+// rows, or a "Not Found" row. The interim file is read once; the rows of every group are kept
+// in `storage` until the table is written. So the cost grows with jobs plus policy lines, not
+// with their product, and memory does not grow with the jobs. A failing interim line leaves the
+// table with the first group's rows before it, as a table made line by line would.
 // The interim file is opened only when the policy list has a line.
 void group_jobs(LineReader& policies, const std::function<LineReader()>& open_interim,
                 TextWriter& table, const GroupStorage& storage = {});
