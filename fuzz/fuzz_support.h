@@ -1,6 +1,7 @@
 #pragma once
-// What the fuzz targets share: a plain re-reading of lines and fields to check the pipeline
-// against, the input's sections, a scratch folder, and the check that stops the fuzzer.
+// What the fuzz targets share: the plain re-reading of lines and fields of the tests to check
+// the pipeline against, the input's sections, a scratch folder, and the check that stops the
+// fuzzer.
 
 #include <unistd.h>
 
@@ -15,6 +16,7 @@
 #include <vector>
 
 #include "failure.h"
+#include "plain_text.h"
 
 namespace ravel::fuzz {
 
@@ -29,40 +31,9 @@ inline void check(bool holds, std::string_view what, std::string_view detail = {
   if (!holds) fail(what, detail);
 }
 
-// A file's lines as the system reads them: a line ends at LF or CR LF, a lone CR stays in the
-// line, a last line without a terminator counts, nothing follows a final terminator.
-inline std::vector<std::string> text_lines(std::string_view text) {
-  std::vector<std::string> lines;
-  while (!text.empty()) {
-    const std::size_t end = text.find('\n');
-    std::string_view line = text.substr(0, end);
-    if (end != std::string_view::npos && !line.empty() && line.back() == '\r') {
-      line.remove_suffix(1);
-    }
-    lines.emplace_back(line);
-    if (end == std::string_view::npos) break;
-    text.remove_prefix(end + 1);
-  }
-  return lines;
-}
-
-// The pieces between commas; an empty line has none.
-inline std::vector<std::string> comma_fields(std::string_view line) {
-  std::vector<std::string> fields;
-  if (line.empty()) return fields;
-  for (;;) {
-    const std::size_t comma = line.find(',');
-    fields.emplace_back(line.substr(0, comma));
-    if (comma == std::string_view::npos) return fields;
-    line.remove_prefix(comma + 1);
-  }
-}
-
-inline std::string joined_lines(const std::vector<std::string>& lines) {
-  std::string text;
-  for (const std::string& line : lines) text += line + "\r\n";
-  return text;
-}
+using testing::comma_fields;
+using testing::joined_lines;
+using testing::text_lines;
 
 // Inputs of several files are sections, each ended by a line "%%" (the last one by the end of
 // the input). Missing sections are empty.

@@ -14,6 +14,7 @@
 #include "edition.h"
 #include "job_table.h"
 #include "numeric.h"
+#include "plain_text.h"
 #include "process.h"
 #include "report.h"
 #include "test_folder.h"
@@ -23,17 +24,9 @@
 namespace ravel {
 namespace {
 
-std::vector<std::string> split(std::string_view line) {
-  std::vector<std::string> fields;
-  if (line.empty()) return fields;
-  std::size_t start = 0;
-  for (;;) {
-    const std::size_t comma = line.find(',', start);
-    fields.emplace_back(line.substr(start, comma - start));
-    if (comma == std::string_view::npos) return fields;
-    start = comma + 1;
-  }
-}
+using testing::comma_fields;
+using testing::joined_lines;
+using testing::text_lines;
 
 std::string join(const std::vector<std::string>& fields) {
   std::string line;
@@ -41,34 +34,14 @@ std::string join(const std::vector<std::string>& fields) {
   return line;
 }
 
-std::vector<std::string> lines_of(std::string_view text) {
-  std::vector<std::string> lines;
-  std::size_t start = 0;
-  while (start < text.size()) {
-    std::size_t end = text.find('\n', start);
-    if (end == std::string_view::npos) end = text.size();
-    std::string_view line = text.substr(start, end - start);
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    lines.emplace_back(line);
-    start = end + 1;
-  }
-  return lines;
-}
-
-std::string crlf_lines(const std::vector<std::string>& lines) {
-  std::string text;
-  for (const auto& line : lines) text += line + "\r\n";
-  return text;
-}
-
 // A generated listing with markup, quotes and blanks in some clients and policies, and with
 // a lone LF ending every fifth line.
 std::vector<std::string> varied_listing(std::int64_t jobs) {
   static const std::string clients[] = {"R&D",   "a<b",      "a>b",
                                         "\"q\"", " client ", "seventeen_bytes_x"};
-  std::vector<std::string> lines = lines_of(listing_text({.job_count = jobs, .seed = 5}));
+  std::vector<std::string> lines = text_lines(listing_text({.job_count = jobs, .seed = 5}));
   for (std::size_t i = 0; i < lines.size(); i += 7) {
-    std::vector<std::string> fields = split(lines[i]);
+    std::vector<std::string> fields = comma_fields(lines[i]);
     fields[6] = clients[i % std::size(clients)];
     if (i % 3 == 0) fields[4] = "Policy & Co";
     lines[i] = join(fields);
@@ -85,7 +58,7 @@ std::string listing_file(const std::vector<std::string>& lines) {
 std::string plain_conversion(const std::vector<std::string>& listing, const Edition& edition) {
   std::string table = std::string(edition.table_header) + "\r\n";
   for (const auto& line : listing) {
-    const std::vector<std::string> fields = split(line);
+    const std::vector<std::string> fields = comma_fields(line);
     std::vector<std::string> columns;
     for (std::size_t column = 0; column < edition.listing_positions.size(); ++column) {
       std::string text = fields.at(edition.listing_positions[column]);
@@ -145,9 +118,9 @@ std::vector<std::string> plain_rows(const std::string& table, const Edition& edi
                                     double stored_job_id) {
   const RowRules& rules = edition.rows;
   std::vector<std::string> rows;
-  const std::vector<std::string> lines = lines_of(table);
+  const std::vector<std::string> lines = text_lines(table);
   for (std::size_t i = 1; i < lines.size(); ++i) {
-    const std::vector<std::string> fields = split(lines[i]);
+    const std::vector<std::string> fields = comma_fields(lines[i]);
     if (!(lenient_number(fields[0]) > stored_job_id)) break;
     const bool status_ok = fields[rules.status_column] == "0";
     std::string row = status_ok ? "<TR>" : std::string(edition.status_tint_row);
@@ -184,7 +157,7 @@ std::vector<std::string> rendered_rows(const std::string& table, const Edition& 
     TextWriter writer(html);
     render_report(header, reader, writer, edition, edition.rows, {}, stored_job_id);
   }
-  std::vector<std::string> lines = lines_of(html);
+  std::vector<std::string> lines = text_lines(html);
   lines.erase(lines.begin(), lines.begin() + (edition.storage_group_banner ? 12 : 11));
   lines.pop_back();
   return lines;
@@ -202,7 +175,7 @@ TEST(generated_listing_test, conversion_and_report_rows_match_the_plain_algorith
     }
     ASSERT_EQ(table, plain_conversion(listing, *edition)) << edition->name;
 
-    const double middle_id = lenient_number(split(listing[1700])[0]);
+    const double middle_id = lenient_number(comma_fields(listing[1700])[0]);
     for (const double stored_job_id : {0.0, middle_id}) {
       EXPECT_EQ(rendered_rows(table, *edition, stored_job_id),
                 plain_rows(table, *edition, stored_job_id))
@@ -226,7 +199,7 @@ struct Selection {
 Selection plain_selection(const std::vector<std::string>& listing, ReportingWindow window) {
   Selection selection;
   for (const auto& line : listing) {
-    const std::vector<std::string> f = split(line);
+    const std::vector<std::string> f = comma_fields(line);
     const double start = strict_number(f[8]);
     if (start == 0 || start > window.end) continue;
     if (start < window.start) break;
@@ -258,7 +231,7 @@ Selection plain_selection(const std::vector<std::string>& listing, ReportingWind
 std::string plain_grouping(const std::vector<std::string>& policies, const std::string& interim) {
   std::string table = std::string(grouped_table_header) + "\r\n";
   std::vector<std::vector<std::string>> lines;
-  for (const auto& line : lines_of(interim)) lines.push_back(split(line));
+  for (const auto& line : text_lines(interim)) lines.push_back(comma_fields(line));
   for (const auto& policy : policies) {
     bool started = false;
     for (const std::vector<std::string>& line : lines) {
@@ -282,8 +255,8 @@ std::string plain_grouping(const std::vector<std::string>& policies, const std::
 TEST(generated_listing_test, process_passes_match_the_plain_algorithms) {
   const std::vector<std::string> listing = varied_listing(3000);
   // From the 100th job back to the 100th from the end: the pass skips and then cuts.
-  const ReportingWindow window{strict_number(split(listing[listing.size() - 100])[8]),
-                               strict_number(split(listing[100])[8])};
+  const ReportingWindow window{strict_number(comma_fields(listing[listing.size() - 100])[8]),
+                               strict_number(comma_fields(listing[100])[8])};
   Selection selection;
   {
     LineReader reader = LineReader::from_text(listing_file(listing), "bpdbjobs.txt");
@@ -295,7 +268,7 @@ TEST(generated_listing_test, process_passes_match_the_plain_algorithms) {
   ASSERT_EQ(selection.interim, expected.interim);
   ASSERT_EQ(selection.side, expected.side);
 
-  std::vector<std::string> policies = lines_of(policy_list_text({.count = 45}));
+  std::vector<std::string> policies = text_lines(policy_list_text({.count = 45}));
   policies.insert(policies.begin() + 3, policies[0]);
   policies.insert(policies.begin() + 9, "");
   policies.push_back("policy & co");
@@ -305,7 +278,7 @@ TEST(generated_listing_test, process_passes_match_the_plain_algorithms) {
     testing::TestFolder scratch;
     std::string table;
     {
-      LineReader policy_list = LineReader::from_text(crlf_lines(policies), "policy_list.txt");
+      LineReader policy_list = LineReader::from_text(joined_lines(policies), "policy_list.txt");
       TextWriter writer(table);
       group_jobs(policy_list, [&] { return LineReader::from_text(selection.interim, "out.txt"); },
                  writer, {scratch.path(), memory});
