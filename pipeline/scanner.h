@@ -49,15 +49,6 @@ inline std::uint64_t separator_mask(const char* block, char separator) {
 #endif
 }
 
-// The number of set bits. Written out, because x86-64 processors before 2008 lack the
-// instruction and the compiler would call a library routine instead.
-inline std::size_t bit_count(std::uint64_t mask) {
-  mask -= (mask >> 1) & 0x5555555555555555;
-  mask = (mask & 0x3333333333333333) + ((mask >> 2) & 0x3333333333333333);
-  mask = (mask + (mask >> 4)) & 0x0F0F0F0F0F0F0F0F;
-  return static_cast<std::size_t>((mask * 0x0101010101010101) >> 56);
-}
-
 // How many times the separator occurs in [begin, end). SSE2 compares 16 bytes at a time and
 // adds the matches up in byte-wide counters, which are summed before any can overflow.
 inline std::size_t count_separators(const char* begin, const char* end, char separator) {
@@ -101,35 +92,6 @@ class SeparatorScanner {
       : block_(begin), next_block_(begin), end_(end), separator_(separator) {}
   SeparatorScanner(std::string_view text, char separator)
       : SeparatorScanner(text.data(), text.data() + text.size(), separator) {}
-
-  // Passes over the next `count` separators without handing them out: whole blocks at once
-  // where they fall short of the count.
-  void skip(std::size_t count) {
-    while (count > 0) {
-      while (mask_ == 0) {
-        if (next_block_ == end_) return;
-        load_block();
-      }
-      const auto in_block = bit_count(mask_);
-      if (in_block <= count) {
-        count -= in_block;
-        mask_ = 0;
-        continue;
-      }
-      for (; count > 0; --count) mask_ &= mask_ - 1;
-    }
-  }
-
-  // The number of separators not handed out yet; hands none out after it.
-  std::size_t count_rest() {
-    std::size_t count = bit_count(mask_);
-    while (next_block_ != end_) {
-      load_block();
-      count += bit_count(mask_);
-    }
-    mask_ = 0;
-    return count;
-  }
 
   // The next separator, or nullptr when the text has no more.
   const char* next() {
