@@ -17,6 +17,7 @@ void Form1::Form_Load() { Command4_Click(); }
 // and takes its name once the conversion has completed: the files end as when the report run
 // follows the conversion.
 void Form1::Command4_Click() {
+  const FolderLock lock = hold_folder(folder_);
   const ReportingWindow window{window_start, window_end};
   if (!edition_.converts_listing) {
     run_report(folder_, edition_, window, local_today());

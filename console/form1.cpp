@@ -57,6 +57,7 @@ void Form1::Command3_Click() {
 // The report is rendered from the job table as Process writes it, on a thread of its own, and
 // takes its name once Process has completed: the files end as when the report follows Process.
 void Form1::Command1_Click() {
+  const FolderLock lock = hold_folder(folder_);
   Command3_Click();
   const ReportingWindow window{window_start, window_end};
   std::optional<MadeReport> report;
@@ -67,6 +68,7 @@ void Form1::Command1_Click() {
 }
 
 std::optional<UpdateOutcome> Form1::Command2_Click() {
+  const FolderLock lock = hold_folder(store_);
   const double last = newest_stored_job(store_);
   const std::filesystem::path update_file = dialogs_.choose_update_file();
   if (update_file.empty()) return std::nullopt;
@@ -76,6 +78,7 @@ std::optional<UpdateOutcome> Form1::Command2_Click() {
 }
 
 void Form1::Command4_Click() {
+  const FolderLock lock = hold_folder(folder_);
   run_report(folder_, console_edition, ReportingWindow{window_start, window_end}, local_today());
 }
 

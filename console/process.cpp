@@ -246,16 +246,6 @@ static void write_not_found(TextWriter& table, std::string_view policy) {
   table.write_line(",Not Found");
 }
 
-// ".out1.txt.<process id>.groups": hidden, and apart from that of any other run.
-static std::string scratch_file_name() {
-  std::string name(1, '.');
-  name += job_table_name;
-  name += '.';
-  name += std::to_string(process_id());
-  name += ".groups";
-  return name;
-}
-
 namespace {
 
 // Hashes std::string keys and std::string_view probes alike, so that a lookup allocates nothing.
@@ -296,7 +286,8 @@ class GroupStore {
       : arena_size_(storage.memory),
         arena_(new char[storage.memory]),
         groups_(group_count),
-        scratch_path_(storage.scratch_folder / scratch_file_name()) {}
+        scratch_path_(
+            temporary_path(storage.scratch_folder / (std::string(job_table_name) + ".groups"))) {}
   GroupStore(const GroupStore&) = delete;
   GroupStore& operator=(const GroupStore&) = delete;
   ~GroupStore() {

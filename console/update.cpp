@@ -4,6 +4,7 @@
 
 #include "failure.h"
 #include "numeric.h"
+#include "platform.h"
 #include "text_file.h"
 
 namespace ravel {
@@ -76,6 +77,7 @@ UpdateOutcome update_stored_listing(const std::filesystem::path& store, double l
     merge.close();
   }
   replace_file(merge_path, stored_path, stored_path.string());
+  sync_folder(store);
   return UpdateOutcome::finished;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 // The operating system seen through the few calls the system needs: raw files, the program
-// folder, replacing a file in one step, and today's local date. One implementation per OS.
+// folder, replacing a file in one step, holding a folder for one run, and today's local date.
+// One implementation per OS.
 
 #include <cstddef>
 #include <cstdint>
@@ -20,8 +21,8 @@ struct CivilDate {
 // file by `display_name`. Closes itself; only close() reports a failing close.
 class NativeFile {
  public:
-  // create: a new file, or an existing one that holds exactly what was written once it is closed,
-  // whether the run completes or fails (the earlier content does not survive a close).
+  // create: a new file, or an existing one emptied at once, so that the file never holds rows
+  // of an earlier run after those of this one, however the run ends.
   enum class Mode { read, create, append };
 
   NativeFile() = default;
@@ -49,11 +50,6 @@ class NativeFile {
   void* handle_ = nullptr;
 #else
   int fd_ = -1;
-  // Where a created file's content ends; anything an earlier file left beyond it is cut away at
-  // close. Unused for other files.
-  std::uint64_t written_ = 0;
-  bool trim_at_close_ = false;
-  bool trim() noexcept;
 #endif
   std::string name_;
 };
@@ -62,8 +58,31 @@ class NativeFile {
 std::filesystem::path program_folder();
 
 // Gives `from` the name `to` in one step, replacing an existing `to`; never a moment without `to`.
+// The new name is durable once the folder is synced (sync_folder); on Windows at once.
 void replace_file(const std::filesystem::path& from, const std::filesystem::path& to,
                   std::string_view display_name);
+
+// Makes the names created, replaced or removed in `folder` survive a power cut. Windows makes
+// them durable as they change (replace_file writes through); there this does nothing.
+void sync_folder(const std::filesystem::path& folder);
+
+// One run at a time in a folder: an exclusive hold that the system drops when the process ends,
+// however it ends, and that leaves no file behind. A folder another run holds fails at once with
+// "Permission denied": another run holds the folder.
+class FolderLock {
+ public:
+  explicit FolderLock(const std::filesystem::path& folder);
+  FolderLock(FolderLock&& other) noexcept;
+  FolderLock& operator=(const FolderLock&) = delete;
+  ~FolderLock();
+
+ private:
+#ifdef _WIN32
+  void* handle_ = nullptr;
+#else
+  int fd_ = -1;
+#endif
+};
 
 // Deletes a file; a missing file is not an error here.
 void remove_file_quietly(const std::filesystem::path& path) noexcept;
@@ -75,8 +94,5 @@ void* module_function(void* module, const char* name, std::string_view display_n
 
 // The current local date of the machine.
 CivilDate local_today();
-
-// A number that tells this process apart from others running now, for temporary file names.
-long process_id();
 
 }  // namespace ravel

@@ -1,6 +1,7 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <stdio.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -54,11 +55,7 @@ NativeFile::NativeFile(const std::filesystem::path& path, Mode mode, std::string
       flags |= O_RDONLY | O_NONBLOCK;
       break;
     case Mode::create:
-      // Not emptied at open: the new content is written over the old and the rest is cut away
-      // at close. Emptying a large file first costs the time to free its blocks, and on ext4 it
-      // makes the close start writing the whole new file out and the next fsync on the file
-      // system (the job marker's) wait for it: together more than the conversion itself.
-      flags |= O_WRONLY | O_CREAT;
+      flags |= O_WRONLY | O_CREAT | O_TRUNC;
       break;
     case Mode::append:
       flags |= O_WRONLY | O_CREAT | O_APPEND;
@@ -85,21 +82,15 @@ NativeFile::NativeFile(const std::filesystem::path& path, Mode mode, std::string
     close_quietly();
     throw std::move(Failure(ErrorCode::path_file_access, "is not a file").in_file(name_));
   }
-  trim_at_close_ = mode == Mode::create && S_ISREG(info.st_mode);
 }
 
 NativeFile::NativeFile(NativeFile&& other) noexcept
-    : fd_(std::exchange(other.fd_, -1)),
-      written_(std::exchange(other.written_, 0)),
-      trim_at_close_(std::exchange(other.trim_at_close_, false)),
-      name_(std::move(other.name_)) {}
+    : fd_(std::exchange(other.fd_, -1)), name_(std::move(other.name_)) {}
 
 NativeFile& NativeFile::operator=(NativeFile&& other) noexcept {
   if (this != &other) {
     close_quietly();
     fd_ = std::exchange(other.fd_, -1);
-    written_ = std::exchange(other.written_, 0);
-    trim_at_close_ = std::exchange(other.trim_at_close_, false);
     name_ = std::move(other.name_);
   }
   return *this;
@@ -128,7 +119,6 @@ void NativeFile::write(const char* data, std::size_t size) {
     }
     data += put;
     size -= static_cast<std::size_t>(put);
-    written_ += static_cast<std::uint64_t>(put);
   }
 }
 
@@ -139,32 +129,13 @@ void NativeFile::seek(std::uint64_t offset) {
 }
 
 void NativeFile::sync() {
-  if (!trim() || ::fsync(fd_) != 0) {
+  if (::fsync(fd_) != 0) {
     throw std::move(Failure(ErrorCode::path_file_access, system_text(errno)).in_file(name_));
   }
 }
 
-// Cuts a created file back to what was written, when an earlier file was longer.
-bool NativeFile::trim() noexcept {
-  if (!trim_at_close_) return true;
-  trim_at_close_ = false;
-  struct stat info {};
-  if (::fstat(fd_, &info) != 0) return false;
-  if (static_cast<std::uint64_t>(info.st_size) <= written_) return true;
-  int result = 0;
-  do {
-    result = ::ftruncate(fd_, static_cast<off_t>(written_));
-  } while (result != 0 && errno == EINTR);
-  return result == 0;
-}
-
 void NativeFile::close() {
   if (fd_ < 0) return;
-  if (!trim()) {
-    const int error = errno;
-    close_quietly();
-    throw std::move(Failure(ErrorCode::path_file_access, system_text(error)).in_file(name_));
-  }
   const int fd = std::exchange(fd_, -1);
   if (::close(fd) != 0 && errno != EINTR) {
     throw std::move(Failure(ErrorCode::path_file_access, system_text(errno)).in_file(name_));
@@ -172,10 +143,7 @@ void NativeFile::close() {
 }
 
 void NativeFile::close_quietly() noexcept {
-  if (fd_ >= 0) {
-    trim();
-    ::close(fd_);
-  }
+  if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
 }
 
@@ -202,21 +170,58 @@ void replace_file(const std::filesystem::path& from, const std::filesystem::path
       (existing.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) {
     throw failure(EACCES);
   }
-  // An earlier file swaps names with the new one, and then goes under the temporary name. On
-  // ext4 a rename over an earlier file first writes the whole new file out, which for a report
-  // of a few hundred megabytes takes longer than making it; the swap is just as atomic.
-  if (::lstat(to.c_str(), &existing) == 0 && S_ISREG(existing.st_mode)) {
-    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_EXCHANGE) == 0) {
-      remove_file_quietly(from);
-      return;
-    }
-    // File systems without the swap refuse it; they rename as usual.
-    if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) throw failure(errno);
-  }
   if (::rename(from.c_str(), to.c_str()) != 0) throw failure(errno);
 }
 
 void remove_file_quietly(const std::filesystem::path& path) noexcept { ::unlink(path.c_str()); }
+
+// Opens a folder itself, for its lock and its sync; a missing folder is "Path not found".
+static int open_folder(const std::filesystem::path& folder) {
+  const char* const path = folder.empty() ? "." : folder.c_str();
+  int fd = -1;
+  do {
+    fd = ::open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  if (fd >= 0) return fd;
+  const int error = errno;
+  const ErrorCode code = error == ENOENT || error == ENOTDIR ? ErrorCode::path_not_found
+                         : error == EACCES || error == EPERM ? ErrorCode::permission_denied
+                                                             : ErrorCode::path_file_access;
+  throw std::move(Failure(code, system_text(error)).in_file(folder.string()));
+}
+
+void sync_folder(const std::filesystem::path& folder) {
+  const int fd = open_folder(folder);
+  const int error = ::fsync(fd) == 0 ? 0 : errno;
+  ::close(fd);
+  if (error != 0) {
+    throw std::move(
+        Failure(ErrorCode::path_file_access, system_text(error)).in_file(folder.string()));
+  }
+}
+
+// flock on the folder itself: held by the open file, dropped by the system when the process ends.
+FolderLock::FolderLock(const std::filesystem::path& folder) : fd_(open_folder(folder)) {
+  int result = 0;
+  do {
+    result = ::flock(fd_, LOCK_EX | LOCK_NB);
+  } while (result != 0 && errno == EINTR);
+  if (result == 0) return;
+  const int error = errno;
+  ::close(std::exchange(fd_, -1));
+  if (error == EWOULDBLOCK) {
+    throw std::move(Failure(ErrorCode::permission_denied, "another run holds the folder")
+                        .in_file(folder.string()));
+  }
+  throw std::move(
+      Failure(ErrorCode::path_file_access, system_text(error)).in_file(folder.string()));
+}
+
+FolderLock::FolderLock(FolderLock&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+
+FolderLock::~FolderLock() {
+  if (fd_ >= 0) ::close(fd_);
+}
 
 void* load_module(const std::filesystem::path& path, std::string_view display_name) {
   void* module = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
@@ -244,7 +249,5 @@ CivilDate local_today() {
   ::localtime_r(&now, &local);
   return {local.tm_year + 1900, local.tm_mon + 1, local.tm_mday};
 }
-
-long process_id() { return static_cast<long>(::getpid()); }
 
 }  // namespace ravel

@@ -156,6 +156,38 @@ void remove_file_quietly(const std::filesystem::path& path) noexcept {
   ::DeleteFileW(path.c_str());
 }
 
+// MoveFileEx with MOVEFILE_WRITE_THROUGH returns only once the new name is on the disk.
+void sync_folder(const std::filesystem::path&) {}
+
+// A lock file that no other opener may share and that the system deletes when the last handle
+// to it closes: when the run ends, however it ends.
+FolderLock::FolderLock(const std::filesystem::path& folder) {
+  const std::filesystem::path path = folder / L".ravel.lock";
+  HANDLE handle = ::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                                FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  if (handle != INVALID_HANDLE_VALUE) {
+    handle_ = handle;
+    return;
+  }
+  const DWORD error = ::GetLastError();
+  if (error == ERROR_SHARING_VIOLATION) {
+    throw std::move(Failure(ErrorCode::permission_denied, "another run holds the folder")
+                        .in_file(folder.string()));
+  }
+  if (error == ERROR_PATH_NOT_FOUND || error == ERROR_FILE_NOT_FOUND) {
+    throw std::move(
+        Failure(ErrorCode::path_not_found, system_text(error)).in_file(folder.string()));
+  }
+  throw io_failure(error, folder.string());
+}
+
+FolderLock::FolderLock(FolderLock&& other) noexcept
+    : handle_(std::exchange(other.handle_, nullptr)) {}
+
+FolderLock::~FolderLock() {
+  if (handle_ != nullptr) ::CloseHandle(static_cast<HANDLE>(handle_));
+}
+
 void* load_module(const std::filesystem::path& path, std::string_view display_name) {
   HMODULE module = ::LoadLibraryW(path.c_str());
   if (module == nullptr) {
@@ -182,7 +214,5 @@ CivilDate local_today() {
   ::GetLocalTime(&now);
   return {now.wYear, now.wMonth, now.wDay};
 }
-
-long process_id() { return static_cast<long>(::GetCurrentProcessId()); }
 
 }  // namespace ravel

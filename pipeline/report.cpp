@@ -305,18 +305,19 @@ MadeReport::MadeReport(const std::filesystem::path& folder, const Edition& editi
 
 void MadeReport::commit() {
   if (!writes_marker_) {
-    report_->commit(ReplacingFile::Durability::cached);
+    report_->commit();
     return;
   }
-  // The new marker is on disk, and the old one known to be replaceable, before the report takes
-  // its name: a failure on the way leaves both as they were.
+  // The new marker is on the disk, and the old one known to be replaceable, before the report
+  // takes its name: a full disk or a locked marker fails with both as they were. The marker takes
+  // its name only once the report's name is durable, so that after a power cut at any moment the
+  // marker never names jobs that no report on the disk shows.
   NativeFile(folder_ / job_marker_name, NativeFile::Mode::append, job_marker_name).close();
   ReplacingFile job_marker(folder_ / job_marker_name, std::string(job_marker_name));
   job_marker.writer().write_line(marker_.value_or(""));
-  job_marker.writer().sync();
-  job_marker.writer().close();
-  report_->commit(ReplacingFile::Durability::cached);
-  job_marker.commit(ReplacingFile::Durability::cached);
+  job_marker.finish();
+  report_->commit();
+  job_marker.commit();
 }
 
 void run_report(const std::filesystem::path& folder, const Edition& edition,

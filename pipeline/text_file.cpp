@@ -194,35 +194,57 @@ void TextWriter::close() {
   if (file_.is_open()) file_.close();
 }
 
-static std::filesystem::path temporary_name(const std::filesystem::path& target) {
-  std::string name(1, '.');
-  name += target.filename().string();
-  name += '.';
-  name += std::to_string(process_id());
+std::filesystem::path temporary_path(const std::filesystem::path& target) {
+  std::string name = target.filename().string();
+  name.insert(0, 1, '.');
   name += ".tmp";
   return target.parent_path() / name;
 }
 
+// Whether a file of a folder is one that a run made under a temporary name: ".<name>.tmp", and
+// ".<name>.<process id>.tmp" or ".out1.txt.<process id>.groups" from earlier versions.
+static bool is_temporary_name(std::string_view name) {
+  return name.size() > 1 && name[0] == '.' &&
+         (name.ends_with(".tmp") || (name.starts_with(".out1.txt.") && name.ends_with(".groups")));
+}
+
+FolderLock hold_folder(const std::filesystem::path& folder) {
+  FolderLock lock(folder);
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+    if (is_temporary_name(entry.path().filename().string()) && entry.is_regular_file(error)) {
+      remove_file_quietly(entry.path());
+    }
+  }
+  return lock;
+}
+
 ReplacingFile::ReplacingFile(const std::filesystem::path& target, std::string display_name)
-    : target_(target), temporary_(temporary_name(target)), name_(std::move(display_name)) {
+    : target_(target), temporary_(temporary_path(target)), name_(std::move(display_name)) {
   writer_.emplace(temporary_, name_);
 }
 
 ReplacingFile::~ReplacingFile() {
-  if (!writer_) return;
+  if (committed_) return;
   try {
     writer_->close();
   } catch (...) {
   }
-  writer_.reset();
   remove_file_quietly(temporary_);
 }
 
-void ReplacingFile::commit(Durability durability) {
-  if (durability == Durability::synced) writer_->sync();
+void ReplacingFile::finish() {
+  writer_->sync();
   writer_->close();
+}
+
+// The content is synced before the rename, and the folder after it: a rename that reached the
+// disk before the content would leave an empty or partial file under the name after a power cut.
+void ReplacingFile::commit() {
+  finish();
   replace_file(temporary_, target_, name_);
-  writer_.reset();
+  committed_ = true;
+  sync_folder(target_.parent_path());
 }
 
 std::string read_first_line(const std::filesystem::path& path, const std::string& display_name) {

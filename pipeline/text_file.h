@@ -160,26 +160,37 @@ class TextWriter {
   std::string name_;
 };
 
-// An output file that is written under a temporary name in its folder and takes its own name
-// only on commit(), replacing an earlier file in one step. Until then, and after a failure, the
-// earlier file stays as it was and the temporary file is deleted.
+// The hidden name under which a file is made before it takes its own, beside it: ".<name>.tmp".
+// One run holds a folder at a time, so the name needs nothing that tells runs apart.
+std::filesystem::path temporary_path(const std::filesystem::path& target);
+
+// Holds `folder` for this run and removes the temporary files that runs killed before their end
+// left in it. Another run holding the folder fails with "Permission denied".
+FolderLock hold_folder(const std::filesystem::path& folder);
+
+// An output file that is written under its temporary name and takes its own name only on
+// commit(), replacing an earlier file in one step. Until then, and after a failure, the earlier
+// file stays as it was and the temporary file is deleted.
 class ReplacingFile {
  public:
-  enum class Durability { cached, synced };
-
   ReplacingFile(const std::filesystem::path& target, std::string display_name);
   ReplacingFile(const ReplacingFile&) = delete;
   ReplacingFile& operator=(const ReplacingFile&) = delete;
   ~ReplacingFile();
 
   TextWriter& writer() { return *writer_; }
-  void commit(Durability durability);
+  // Puts the whole content on the disk, still under the temporary name.
+  void finish();
+  // Finishes the file, gives it its name and makes the new name durable: once this returns, a
+  // power cut leaves the new file under its name, whole.
+  void commit();
 
  private:
   std::filesystem::path target_;
   std::filesystem::path temporary_;
   std::string name_;
   std::optional<TextWriter> writer_;
+  bool committed_ = false;
 };
 
 // The first line of a file. A missing file fails with "File not found", a file without any line

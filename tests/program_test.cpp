@@ -160,6 +160,22 @@ TEST_F(program_test, failures_report_one_line_and_keep_earlier_files) {
   }
 }
 
+// A run while another holds the folder (a slow run overlapping the next scheduled one) fails at
+// once and touches nothing.
+TEST_F(program_test, run_in_a_held_folder_is_refused_untouched) {
+  folder.write("bpdbjobs.txt", listing);
+  folder.write("jobid.txt", "104\r\n");
+  folder.write("out1.txt", "earlier\r\n");
+  const FolderLock other_run(folder.path());
+  const Outcome outcome = run(RAVELRUN_PLAIN);
+  EXPECT_EQ(outcome.status, 1);
+  EXPECT_EQ(outcome.err, "ravelrun-plain: error 70: Permission denied: " + folder.path().string() +
+                             ": another run holds the folder\n");
+  EXPECT_EQ(folder.listing(), "bpdbjobs.txt jobid.txt out1.txt ");
+  EXPECT_EQ(folder.read("out1.txt"), "earlier\r\n");
+  EXPECT_EQ(folder.read("jobid.txt"), "104\r\n");
+}
+
 TEST_F(program_test, arguments_other_than_help_and_version_touch_no_file) {
   folder.write("bpdbjobs.txt", listing);
   folder.write("jobid.txt", "0\r\n");

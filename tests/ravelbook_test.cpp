@@ -116,6 +116,36 @@ TEST_F(ravelbook_test, update_prints_its_outcome_and_exits_accordingly) {
   EXPECT_EQ(store.listing(), "bpdbjobs.txt newer.txt ");
 }
 
+// An operation in a folder that another run holds fails at once and touches nothing there.
+TEST_F(ravelbook_test, operations_in_a_held_folder_are_refused_untouched) {
+  folder.write("out1.txt", "Job ID,Status\r\n9,0\r\n");
+  folder.write("jobid.txt", "1\r\n");
+  folder.write("bpdbjobs.txt", listing_line("3", "Exch", "1296539200"));
+  folder.write("policy_list.txt", "Exch\r\n");
+  store.write("bpdbjobs.txt", "10,a\r\n");
+  store.write("newer.txt", "11,b\r\n");
+  const struct {
+    const testing::TestFolder& held;
+    std::string arguments;
+  } cases[] = {
+      {folder, ""},
+      {folder, "--process --start '2011-02-01 00:00:00' --end '2011-02-02 00:00:00'"},
+      {store,
+       "--update '" + (store / "newer.txt").string() + "' --store '" + store.path().string() + "'"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.arguments);
+    const FolderLock other_run(c.held.path());
+    const Outcome outcome = run(c.arguments);
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_EQ(outcome.err, "ravelbook: error 70: Permission denied: " + c.held.path().string() +
+                               ": another run holds the folder\n");
+    EXPECT_EQ(folder.listing(), "bpdbjobs.txt jobid.txt out1.txt policy_list.txt ");
+    EXPECT_EQ(folder.read("out1.txt"), "Job ID,Status\r\n9,0\r\n");
+    EXPECT_EQ(store.listing(), "bpdbjobs.txt newer.txt ");
+  }
+}
+
 TEST_F(ravelbook_test, failures_report_one_line) {
   folder.write("bpdbjobs.txt", listing_line("3", "Exch", "1296539200"));
   Outcome outcome = run("--process --start '2011-02-01 00:00:00' --end '2011-02-02 00:00:00'");

@@ -120,8 +120,8 @@ TEST(text_file_test, writer_keeps_what_was_written_when_the_run_fails) {
   EXPECT_EQ(folder.read("out.txt"), "kept\r\n");
 }
 
-// A created file is written over an earlier one and cut back at close: whatever the sizes, the
-// file then holds exactly the new content, and stays the same file (links, permissions).
+// A created file holds exactly the new content over any earlier one, whether the run completes
+// or fails, and stays the same file (links, permissions).
 TEST(text_file_test, created_file_holds_exactly_the_new_content_over_any_earlier_one) {
   const std::size_t big = (std::size_t{1} << 18) * 3 + 17;  // Several writer buffers.
   struct Case {
@@ -167,21 +167,32 @@ TEST(text_file_test, replacing_file_takes_its_name_only_on_commit) {
   {
     ReplacingFile file(folder / "report.html", "report.html");
     file.writer().write_line("new");
-    file.commit(ReplacingFile::Durability::synced);
+    file.commit();
   }
   EXPECT_EQ(folder.read("report.html"), "new\r\n");
   EXPECT_EQ(folder.listing(), "report.html ");
+}
 
-  // A temporary file left by a killed run of the same process number is no part of the next.
-  const std::string leftover = ".report.html." + std::to_string(process_id()) + ".tmp";
-  folder.write(leftover, std::string(1000, 'x'));
-  {
-    ReplacingFile file(folder / "report.html", "report.html");
-    file.writer().write_line("newer");
-    file.commit(ReplacingFile::Durability::synced);
+// Holding a folder removes what killed runs left under temporary names, of this version and of
+// earlier ones, and nothing else; a second hold on the folder fails at once.
+TEST(text_file_test, holding_a_folder_removes_leftovers_and_excludes_a_second_run) {
+  testing::TestFolder folder;
+  for (const char* name : {".report_06-12-26.html.tmp", ".jobid.txt.tmp", ".jobid.txt.4242.tmp",
+                           ".out1.txt.4242.groups", ".out1.txt.groups.tmp"}) {
+    folder.write(name, "left by a killed run");
   }
-  EXPECT_EQ(folder.read("report.html"), "newer\r\n");
-  EXPECT_EQ(folder.listing(), "report.html ");
+  folder.write("jobid.txt", "7\r\n");
+  folder.write(".profile", "kept");
+  folder.write("notes.tmp", "kept");
+  const FolderLock lock = hold_folder(folder.path());
+  EXPECT_EQ(folder.listing(), ".profile jobid.txt notes.tmp ");
+  try {
+    hold_folder(folder.path());
+    ADD_FAILURE() << "a second hold succeeded";
+  } catch (const Failure& failure) {
+    EXPECT_EQ(failure.code(), ErrorCode::permission_denied);
+    EXPECT_EQ(failure.detail(), "another run holds the folder");
+  }
 }
 
 TEST(text_file_test, first_line_of_a_file) {
