@@ -90,7 +90,6 @@ static std::string_view trim_spaces(std::string_view text) {
 // date-time texts made, in the layout's order, so that the first failing one names the fault.
 static void write_selected(TextWriter& out, const Fields& f, std::int64_t rate_position,
                            bool side) {
-  static_assert(date_time_text_size >= 16, "date-time texts are copied 16 bytes at a time");
   char start_text[date_time_text_size];
   char end_text[date_time_text_size];
   std::string_view columns[14];
@@ -109,18 +108,11 @@ static void write_selected(TextWriter& out, const Fields& f, std::int64_t rate_p
     columns[count++] = f[position];
   }
 
-  std::size_t size = count + 1;  // The commas between the columns, and CR LF.
-  for (std::size_t i = 0; i < count; ++i) size += columns[i].size();
-  // Every column is a field of the listing line or a date-time text of date_time_text_size
-  // bytes: each may be copied 16 bytes at a time. 16 bytes of room more for the last copy.
-  char* p = out.reserve(size + 16);
   for (std::size_t i = 0; i < count; ++i) {
-    if (i > 0) *p++ = ',';
-    p = put_field(p, columns[i]);
+    if (i > 0) out.write(',');
+    out.write(columns[i]);
   }
-  *p++ = '\r';
-  *p = '\n';
-  out.advance(size);
+  out.write_line("");
 }
 
 // The positions the first pass reads of a line with `count` fields, rising: the fixed ones and
@@ -228,7 +220,7 @@ class GroupRow {
   char* put(char* out) const {
     for (const std::string_view text : columns_) {
       *out++ = ',';
-      out = put_text(out, text);
+      out += text.copy(out, text.size());
     }
     *out++ = '\r';
     *out++ = '\n';

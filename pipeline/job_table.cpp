@@ -33,32 +33,15 @@ static std::size_t first_missing_position(const Edition& edition, std::size_t fi
   return field_count;
 }
 
-// Writes one job table line straight into the writer's buffer, whose room is taken once.
-// `texts` has room for a text per column.
 static void write_table_line(TextWriter& table, const std::string_view* fields,
-                             const Edition& edition, std::string_view* texts) {
-  const std::size_t columns = edition.listing_positions.size();
-  std::size_t size = columns + 1;  // The commas between the columns, and CR LF.
-  for (std::size_t column = 0; column < columns; ++column) {
-    texts[column] = fields[edition.listing_positions[column]];
-    size += texts[column].size();
+                             const Edition& edition) {
+  for (std::size_t column = 0; column < edition.listing_positions.size(); ++column) {
+    std::string_view text = fields[edition.listing_positions[column]];
+    if (column == edition.named_schedule_column) text = schedule_type_name(text);
+    if (column > 0) table.write(',');
+    table.write(text);
   }
-  if (edition.named_schedule_column != no_column) {
-    std::string_view& code = texts[edition.named_schedule_column];
-    size -= code.size();
-    code = schedule_type_name(code);
-    size += code.size();
-  }
-  // 16 bytes of room more for the copy of the last field.
-  char* p = table.reserve(size + 16);
-  for (std::size_t column = 0; column < columns; ++column) {
-    if (column > 0) *p++ = ',';
-    p = column == edition.named_schedule_column ? put_text(p, texts[column])
-                                                : put_field(p, texts[column]);
-  }
-  *p++ = '\r';
-  *p = '\n';
-  table.advance(size);
+  table.write_line("");
 }
 
 void convert_listing(LineReader& listing, TextWriter& table, const Edition& edition) {
@@ -69,7 +52,6 @@ void convert_listing(LineReader& listing, TextWriter& table, const Edition& edit
   std::sort(positions.begin(), positions.end());
   positions.erase(std::unique(positions.begin(), positions.end()), positions.end());
   std::vector<std::string_view> fields(positions.back() + 1);
-  std::vector<std::string_view> texts(edition.listing_positions.size());
 
   table.write_line(edition.table_header);
   while (auto line = listing.try_next()) {
@@ -83,7 +65,7 @@ void convert_listing(LineReader& listing, TextWriter& table, const Edition& edit
               .in_file(listing.name())
               .at_line(listing.line_number()));
     }
-    write_table_line(table, fields.data(), edition, texts.data());
+    write_table_line(table, fields.data(), edition);
   }
 }
 

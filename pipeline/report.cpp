@@ -1,7 +1,6 @@
 #include "report.h"
 
 #include <algorithm>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -11,7 +10,6 @@
 #include "fields.h"
 #include "job_table.h"
 #include "numeric.h"
-#include "scanner.h"
 
 namespace ravel {
 
@@ -122,79 +120,21 @@ static bool is_instant(std::size_t column, const RowRules& rules) {
   return column == rules.instant_columns[0] || column == rules.instant_columns[1];
 }
 
-// Writes the date-time or elapsed-time text of a field, which needs room for date_time_text_size
-// bytes; returns the end of the text.
-static char* put_time_text(char* out, std::string_view field, std::size_t column,
-                           const RowRules& rules) {
-  if (is_instant(column, rules)) {
-    return out + write_date_time_text(lenient_number(field) + display_offset_seconds, out);
-  }
-  return out + write_elapsed_time_text(round_to_int32(lenient_number(field)), out);
+// The date-time text of an instant column, the elapsed-time text of the duration column.
+static void write_time_text(TextWriter& out, std::string_view field, std::size_t column,
+                            const RowRules& rules) {
+  char text[std::max(date_time_text_size, elapsed_time_text_size)];
+  const std::size_t size =
+      is_instant(column, rules)
+          ? write_date_time_text(lenient_number(field) + display_offset_seconds, text)
+          : write_elapsed_time_text(round_to_int32(lenient_number(field)), text);
+  out.write(std::string_view(text, size));
 }
 
-// A row of markup-free text that fits in this many bytes is made straight in the writer's
-// buffer, whose room is taken once. Only hostile data makes rows that do not.
-constexpr std::size_t direct_row_limit = std::size_t{64} << 10;
-
-// The most bytes a row of a line without markup can take: every cell at its longest.
-static std::size_t row_size_bound(std::size_t cells, std::size_t line_size, std::size_t tint_size) {
-  constexpr std::size_t longest_cell =
-      std::max(filler_cell.size(),
-               cell_opening.size() + std::string_view("<Font color=\"000000\">").size() +
-                   std::max(date_time_text_size, elapsed_time_text_size) + cell_closing.size());
-  return tint_size + cells * longest_cell + line_size + row_closing.size();
-}
-
-// Whether the text holds a byte that is written as an entity; looks at 64 bytes at a time.
-static bool has_markup(std::string_view text) {
-  const auto markup_in = [](const char* block) {
-    return (separator_mask(block, '&') | separator_mask(block, '<') | separator_mask(block, '>') |
-            separator_mask(block, '"')) != 0;
-  };
-  std::size_t offset = 0;
-  for (; text.size() - offset >= scanner_block_size; offset += scanner_block_size) {
-    if (markup_in(text.data() + offset)) return true;
-  }
-  char tail[scanner_block_size];
-  std::memset(tail, ' ', sizeof tail);
-  std::memcpy(tail, text.data() + offset, text.size() - offset);
-  return markup_in(tail);
-}
-
-// The row of an ordinary line, straight into the writer's buffer. A cell that fails leaves the
-// row's earlier cells written.
-static void write_row_direct(TextWriter& out, std::size_t room,
-                             const std::vector<std::string_view>& fields, const RowOpening& opening,
-                             const RowRules& rules) {
-  // 16 bytes of room more for the copy of the last field.
-  char* const start = out.reserve(room + 16);
-  char* p = put_text(start, opening.row);
-  std::size_t column = 0;
-  try {
-    for (; column < fields.size(); ++column) {
-      const std::string_view field = fields[column];
-      if (field.empty()) {
-        p = put_text(p, filler_cell);
-        continue;
-      }
-      p = put_text(p, cell_opening);
-      p = put_text(p, opening.font);
-      const bool time = is_instant(column, rules) || column == rules.duration_column;
-      p = time ? put_time_text(p, field, column, rules) : put_field(p, field);
-      p = put_text(p, cell_closing);
-    }
-  } catch (Failure& failure) {
-    out.advance(static_cast<std::size_t>(p - start));
-    failure.at_field(static_cast<std::int64_t>(column));
-    throw;
-  }
-  p = put_text(p, row_closing);
-  out.advance(static_cast<std::size_t>(p - start));
-}
-
-// The row of a line with markup, or of a huge one, a piece at a time.
-static void write_row_piecewise(TextWriter& out, const std::vector<std::string_view>& fields,
-                                const RowOpening& opening, const RowRules& rules) {
+// A cell that fails leaves the row's earlier cells written.
+static void write_row(TextWriter& out, const std::vector<std::string_view>& fields,
+                      const Edition& edition, const RowRules& rules) {
+  const RowOpening opening = row_opening(fields, edition, rules);
   out.write(opening.row);
   for (std::size_t column = 0; column < fields.size(); ++column) {
     const std::string_view field = fields[column];
@@ -206,8 +146,7 @@ static void write_row_piecewise(TextWriter& out, const std::vector<std::string_v
     out.write(opening.font);
     if (is_instant(column, rules) || column == rules.duration_column) {
       try {
-        char* const text = out.reserve(date_time_text_size);
-        out.advance(static_cast<std::size_t>(put_time_text(text, field, column, rules) - text));
+        write_time_text(out, field, column, rules);
       } catch (Failure& failure) {
         failure.at_field(static_cast<std::int64_t>(column));
         throw;
@@ -218,18 +157,6 @@ static void write_row_piecewise(TextWriter& out, const std::vector<std::string_v
     out.write(cell_closing);
   }
   out.write(row_closing);
-}
-
-static void write_row(TextWriter& out, std::string_view line,
-                      const std::vector<std::string_view>& fields, const Edition& edition,
-                      const RowRules& rules) {
-  const RowOpening opening = row_opening(fields, edition, rules);
-  const std::size_t room = row_size_bound(fields.size(), line.size(), opening.row.size());
-  if (room <= direct_row_limit && !has_markup(line)) {
-    write_row_direct(out, room, fields, opening, rules);
-  } else {
-    write_row_piecewise(out, fields, opening, rules);
-  }
 }
 
 std::optional<std::string> render_report(std::string_view header, LineReader& table,
@@ -255,7 +182,7 @@ std::optional<std::string> render_report(std::string_view header, LineReader& ta
         if (rules.job_filter == JobFilter::stop_at_first_reported) break;
         continue;
       }
-      write_row(report, *line, fields, edition, rules);
+      write_row(report, fields, edition, rules);
     } catch (Failure& failure) {
       failure.in_file(table.name()).at_line(table.line_number());
       throw;

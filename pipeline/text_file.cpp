@@ -18,20 +18,20 @@ LineReader::LineReader(std::string display_name) : name_(std::move(display_name)
 
 LineReader::LineReader(const std::filesystem::path& path, std::string display_name)
     : file_(path, NativeFile::Mode::read, display_name),
-      buffer_(new char[block_size + line_padding]),
+      buffer_(new char[block_size]),
       capacity_(block_size),
       name_(std::move(display_name)) {}
 
 LineReader::LineReader(BytePipe& pipe, std::string display_name)
     : pipe_(&pipe),
-      buffer_(new char[block_size + line_padding]),
+      buffer_(new char[block_size]),
       capacity_(block_size),
       name_(std::move(display_name)) {}
 
 LineReader LineReader::from_text(std::string text, std::string display_name) {
   LineReader reader(std::move(display_name));
   reader.capacity_ = std::max<std::size_t>(text.size(), 1);
-  reader.buffer_.reset(new char[reader.capacity_ + line_padding]);
+  reader.buffer_.reset(new char[reader.capacity_]);
   text.copy(reader.buffer_.get(), text.size());
   reader.end_ = text.size();
   reader.consumed_ = text.size();
@@ -55,7 +55,7 @@ bool LineReader::fill() {
     begin_ = 0;
   }
   if (end_ == capacity_) {
-    std::unique_ptr<char[]> bigger(new char[capacity_ * 2 + line_padding]);
+    std::unique_ptr<char[]> bigger(new char[capacity_ * 2]);
     std::memcpy(bigger.get(), buffer_.get(), end_);
     buffer_ = std::move(bigger);
     capacity_ *= 2;

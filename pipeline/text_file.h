@@ -16,10 +16,6 @@
 
 namespace ravel {
 
-// Bytes after the end of every line a LineReader hands out that may be read, though they are no
-// part of the line: room for copies of its fields in fixed-size pieces (put_field).
-inline constexpr std::size_t line_padding = 64;
-
 // Reads lines without their terminator. A line ends at LF or CR LF; a lone CR is not a line end:
 // it stays in the line, so stray CRs in a field never split a job. A last line without a
 // terminator is a line; a file that ends with a terminator has no empty line after it.
@@ -70,39 +66,6 @@ class LineReader {
   std::int64_t line_number_ = 0;
   std::string name_;
 };
-
-// Copies a text to `out` and returns the end of the copy. Short texts, as fields mostly are, are
-// copied by a few fixed-size moves instead of a call.
-inline char* put_text(char* out, std::string_view text) {
-  const char* const from = text.data();
-  const std::size_t size = text.size();
-  if (size >= 8 && size <= 16) {
-    std::memcpy(out, from, 8);
-    std::memcpy(out + size - 8, from + size - 8, 8);
-  } else if (size >= 4 && size < 8) {
-    std::memcpy(out, from, 4);
-    std::memcpy(out + size - 4, from + size - 4, 4);
-  } else if (size > 0 && size < 4) {
-    out[0] = from[0];
-    out[size / 2] = from[size / 2];
-    out[size - 1] = from[size - 1];
-  } else if (size > 16) {
-    std::memcpy(out, from, size);
-  }
-  return out + size;
-}
-
-// Copies a field of a line that a LineReader handed out, which has line_padding bytes after it,
-// to `out`, which has 16 bytes of room after the field; returns the end of the copy. A field of
-// up to 16 bytes, as most are, is one 16-byte move, without a branch on its size.
-inline char* put_field(char* out, std::string_view field) {
-  if (field.size() <= 16) {
-    std::memcpy(out, field.data(), 16);
-  } else {
-    std::memcpy(out, field.data(), field.size());
-  }
-  return out + field.size();
-}
 
 // Buffered writer of single-byte text. What is written stays written even when the run fails
 // later: the destructor flushes what is buffered. Only close() reports a failing flush or close.

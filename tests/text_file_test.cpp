@@ -205,18 +205,6 @@ TEST(text_file_test, first_line_of_a_file) {
   EXPECT_EQ(read_first_line(folder / "jobid.txt", "jobid.txt"), "");
 }
 
-// Texts of every size up to well beyond the short ones copied without a call: exactly the
-// text is written, nothing before or after it.
-TEST(text_file_test, put_text_copies_exactly_the_text) {
-  const std::string source = "abcdefghijklmnopqrstuvwxyz0123456789ABCDEFGHIJKLMNOP";
-  for (std::size_t size = 0; size <= 40; ++size) {
-    std::string target(64, '#');
-    const char* end = put_text(target.data() + 4, std::string_view(source.data() + 3, size));
-    EXPECT_EQ(end, target.data() + 4 + size);
-    EXPECT_EQ(target, std::string(4, '#') + source.substr(3, size) + std::string(60 - size, '#'));
-  }
-}
-
 }  // namespace
 }  // namespace ravel
 
