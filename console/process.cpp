@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
-#include <exception>
 #include <iterator>
 #include <memory>
 #include <optional>
@@ -20,7 +19,6 @@
 #include "fields.h"
 #include "job_table.h"
 #include "numeric.h"
-#include "reader_beside.h"
 
 namespace ravel {
 
@@ -480,55 +478,22 @@ void group_jobs(LineReader& policies, const std::function<LineReader()>& open_in
   grouping.write(table, true);
 }
 
-// The two passes run side by side, the second reading the interim file through a pipe as the
-// first writes it; the files end up as if one ran after the other. So the policy list is read
-// first, but a failure to read it is told only when the first pass has completed, and the table
-// is written only then.
-void process_listing(const std::filesystem::path& folder, const ReportingWindow& window,
-                     const std::function<void(LineReader&)>& read_table) {
-  std::exception_ptr policy_failure;
-  std::optional<LineReader> policies;
-  std::optional<Grouping> grouping;
-  try {
-    policies.emplace(folder / policy_list_name, std::string(policy_list_name));
-    if (!policies->at_end()) grouping.emplace(*policies, GroupStorage{.scratch_folder = folder});
-  } catch (...) {
-    policy_failure = std::current_exception();
-  }
-
-  std::exception_ptr grouping_failure;
+void process_listing(const std::filesystem::path& folder, const ReportingWindow& window) {
   {
-    std::optional<ReaderBeside> second_pass;
-    if (grouping) {
-      second_pass.emplace(std::string(interim_file_name),
-                          [&grouping](LineReader& interim) { grouping->collect(interim); });
-    }
     LineReader listing(folder / job_listing_name, std::string(job_listing_name));
     TextWriter interim(folder / interim_file_name, std::string(interim_file_name));
-    if (second_pass) interim.copy_to(second_pass->pipe());
     TextWriter side(folder / side_file_name, std::string(side_file_name));
     select_jobs(listing, interim, side, window);
     interim.close();
     side.close();
-    if (second_pass) grouping_failure = second_pass->finish();
   }
-  if (policy_failure) std::rethrow_exception(policy_failure);
-
-  std::optional<ReaderBeside> table_reader;
+  LineReader policies(folder / policy_list_name, std::string(policy_list_name));
   TextWriter table(folder / job_table_name, std::string(job_table_name));
-  if (read_table) {
-    table_reader.emplace(std::string(job_table_name), read_table);
-    table.copy_to(table_reader->pipe());
-  }
-  table.write_line(grouped_table_header);
-  if (grouping) {
-    grouping->write(table, grouping_failure == nullptr);
-    if (grouping_failure) std::rethrow_exception(grouping_failure);
-  }
+  group_jobs(
+      policies,
+      [&folder] { return LineReader(folder / interim_file_name, std::string(interim_file_name)); },
+      table, GroupStorage{.scratch_folder = folder});
   table.close();
-  if (table_reader) {
-    if (const std::exception_ptr failure = table_reader->finish()) std::rethrow_exception(failure);
-  }
 }
 
 }  // namespace ravel

@@ -42,10 +42,8 @@ struct GroupStorage {
 void group_jobs(LineReader& policies, const std::function<LineReader()>& open_interim,
                 TextWriter& table, const GroupStorage& storage = {});
 
-// Both passes on the files of `folder`. `read_table`, when given, reads the job table on a
-// thread of its own as it is written; it sees the whole table only when the table is complete,
-// and its failure is thrown once the table is closed.
-void process_listing(const std::filesystem::path& folder, const ReportingWindow& window,
-                     const std::function<void(LineReader&)>& read_table = {});
+// Both passes on the files of `folder`: bpdbjobs.txt into out.txt and out2.txt, then out.txt
+// by policy_list.txt into out1.txt. A missing policy list leaves out1.txt as it was.
+void process_listing(const std::filesystem::path& folder, const ReportingWindow& window);
 
 }  // namespace ravel

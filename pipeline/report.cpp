@@ -210,9 +210,23 @@ static double read_stored_job_id(const std::filesystem::path& folder) {
   }
 }
 
-MadeReport::MadeReport(const std::filesystem::path& folder, const Edition& edition,
-                       const ReportingWindow& window, CivilDate today, LineReader& table)
-    : folder_(folder) {
+// The report takes its name first; the new marker is on the disk, and the old one known to be
+// replaceable, before that, so that a full disk or a locked marker fails with both as they were.
+// The marker takes its name only once the report's name is durable: after a power cut at any
+// moment, the marker never names jobs that no report on the disk shows.
+static void publish(ReplacingFile& report, const std::filesystem::path& folder,
+                    const std::optional<std::string>& marker) {
+  NativeFile(folder / job_marker_name, NativeFile::Mode::append, job_marker_name).close();
+  ReplacingFile job_marker(folder / job_marker_name, std::string(job_marker_name));
+  job_marker.writer().write_line(marker.value_or(""));
+  job_marker.finish();
+  report.commit();
+  job_marker.commit();
+}
+
+void run_report(const std::filesystem::path& folder, const Edition& edition,
+                const ReportingWindow& window, CivilDate today) {
+  LineReader table(folder / job_table_name, std::string(job_table_name));
   // The marker is read before the report is created, so that a missing marker cannot cost the
   // day's earlier report. An edition that knows a grouped table looks at the header first: such
   // a table needs no marker at all.
@@ -222,35 +236,16 @@ MadeReport::MadeReport(const std::filesystem::path& folder, const Edition& editi
   const RowRules& rules = row_rules(edition, header);
   const bool uses_marker = rules.job_filter != JobFilter::none || rules.marker_row != 0;
   if (uses_marker && !stored_job_id) stored_job_id = read_stored_job_id(folder);
-  writes_marker_ = rules.marker_row != 0;
 
   const std::string report_name = report_file_name(today);
-  report_.emplace(folder / report_name, report_name);
-  marker_ = render_report(header, table, report_->writer(), edition, rules, window,
-                          stored_job_id.value_or(0.0));
-}
-
-void MadeReport::commit() {
-  if (!writes_marker_) {
-    report_->commit();
-    return;
+  ReplacingFile report(folder / report_name, report_name);
+  const std::optional<std::string> marker = render_report(
+      header, table, report.writer(), edition, rules, window, stored_job_id.value_or(0.0));
+  if (rules.marker_row == 0) {
+    report.commit();
+  } else {
+    publish(report, folder, marker);
   }
-  // The new marker is on the disk, and the old one known to be replaceable, before the report
-  // takes its name: a full disk or a locked marker fails with both as they were. The marker takes
-  // its name only once the report's name is durable, so that after a power cut at any moment the
-  // marker never names jobs that no report on the disk shows.
-  NativeFile(folder_ / job_marker_name, NativeFile::Mode::append, job_marker_name).close();
-  ReplacingFile job_marker(folder_ / job_marker_name, std::string(job_marker_name));
-  job_marker.writer().write_line(marker_.value_or(""));
-  job_marker.finish();
-  report_->commit();
-  job_marker.commit();
-}
-
-void run_report(const std::filesystem::path& folder, const Edition& edition,
-                const ReportingWindow& window, CivilDate today) {
-  LineReader table(folder / job_table_name, std::string(job_table_name));
-  MadeReport(folder, edition, window, today, table).commit();
 }
 
 }  // namespace ravel

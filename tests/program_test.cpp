@@ -118,7 +118,7 @@ TEST_F(program_test, failures_report_one_line_and_keep_earlier_files) {
     const char* error;
     const char* table_after;
   } cases[] = {
-      // The report is made beside the conversion; its failures come second all the same.
+      // A failing conversion is told before a missing marker.
       {"no marker, complete table", "", nullptr,
        "ravelrun-tinted: error 53: File not found: jobid.txt: No such file or directory; create "
        "jobid.txt holding the line 0 to report every job\n",
