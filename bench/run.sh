@@ -81,8 +81,8 @@ if [[ -n $against_ref ]]; then
   cache="$root/build-bench-ref/$commit"
   if [[ ! -e $cache/source/.git ]]; then
     echo "Checking out $against_ref ($commit) into $cache/source ..." >&2
-    git -C "$root" worktree prune
-    git -C "$root" worktree add --quiet --detach "$cache/source" "$commit" >&2
+    # Forced, so that a source folder deleted by hand without telling git is checked out again.
+    git -C "$root" worktree add --quiet --force --detach "$cache/source" "$commit" >&2
   fi
   echo "Building $against_ref in $cache/build ..." >&2
   cmake -S "$cache/source" -B "$cache/build" -DCMAKE_BUILD_TYPE=Release >/dev/null
