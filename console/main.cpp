@@ -34,8 +34,7 @@ constexpr const char* help_text =
     "            out2.txt), then renders the report. Dates run from 1901-12-13 20:45:52\n"
     "            to 2038-01-19 03:14:07.\n"
     "--update    merges the newer job listing FILE into the stored listing bpdbjobs.txt\n"
-    "            of the store folder (default " RAVEL_STORE_FOLDER
-    "), through temp.txt\n"
+    "            of the store folder (default %s), through temp.txt\n"
     "            there. Prints \" Finished Updating Database\" or \"File not proper\".\n"
     "--window    shows the console window: pickers for the reporting window and the\n"
     "            buttons Process, Update Database (stored listing in --store) and HTML\n"
@@ -150,7 +149,7 @@ int main(int argc, char** argv) {
   try {
     if (arguments.flag("--help")) {
       std::fputs(usage_text, stdout);
-      std::fputs(help_text, stdout);
+      std::printf(help_text, ravel::default_store_folder().string().c_str());
       return 0;
     }
     if (arguments.flag("--version")) {

@@ -34,11 +34,7 @@ std::string_view retention_text(std::string_view code) {
 }
 
 std::string_view schedule_type_text(std::string_view code) {
-  if (code == "0") return "Full Backup";
-  if (code == "1") return "Differential";
-  if (code == "2") return "User Backup";
-  if (code == "4") return "Cumulative";
-  return "Not Programmed";
+  return schedule_type_name(code).value_or("Not Programmed");
 }
 
 namespace {
@@ -64,8 +60,7 @@ class Fields {
   std::int64_t count() const { return count_; }
   std::string_view operator[](std::int64_t position) const {
     if (position < 0 || position >= count_) {
-      throw Failure(ErrorCode::subscript, "needs field " + std::to_string(position) +
-                                              ", line has " + std::to_string(count_) + " fields");
+      throw missing_field(position, count_);
     }
     return fields_[static_cast<std::size_t>(position)];
   }

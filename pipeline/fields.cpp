@@ -2,10 +2,16 @@
 
 #include <bit>
 #include <cstdint>
+#include <string>
 
 #include "scanner.h"
 
 namespace ravel {
+
+Failure missing_field(std::int64_t position, std::int64_t field_count) {
+  return Failure(ErrorCode::subscript, "needs field " + std::to_string(position) + ", line has " +
+                                           std::to_string(field_count) + " fields");
+}
 
 void split_fields(std::string_view line, std::vector<std::string_view>& fields) {
   fields.clear();

@@ -8,7 +8,23 @@
 #include <string_view>
 #include <vector>
 
+#include "failure.h"
+
 namespace ravel {
+
+// The failure of reading field `position` (counted from 0) of a line that has `field_count`
+// fields: "Subscript out of range".
+Failure missing_field(std::int64_t position, std::int64_t field_count);
+
+// fields[position], or the failure of a line that lacks it.
+inline std::string_view field_at(const std::vector<std::string_view>& fields,
+                                 std::size_t position) {
+  if (position >= fields.size()) {
+    throw missing_field(static_cast<std::int64_t>(position),
+                        static_cast<std::int64_t>(fields.size()));
+  }
+  return fields[position];
+}
 
 // All fields of the line, as views into it; `fields` is reused to spare an allocation per line.
 void split_fields(std::string_view line, std::vector<std::string_view>& fields);

@@ -1,6 +1,7 @@
 #include "job_table.h"
 
 #include <algorithm>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -9,12 +10,12 @@
 
 namespace ravel {
 
-std::string_view schedule_type_name(std::string_view code) {
+std::optional<std::string_view> schedule_type_name(std::string_view code) {
   if (code == "0") return "Full Backup";
   if (code == "1") return "Differential";
   if (code == "2") return "User Backup";
   if (code == "4") return "Cumulative";
-  return code;
+  return std::nullopt;
 }
 
 // The listing position whose absence stops a short line: the first one the edition reads that
@@ -34,7 +35,7 @@ static void write_table_line(TextWriter& table, const std::string_view* fields,
                              const Edition& edition) {
   for (std::size_t column = 0; column < edition.listing_positions.size(); ++column) {
     std::string_view text = fields[edition.listing_positions[column]];
-    if (column == edition.named_schedule_column) text = schedule_type_name(text);
+    if (column == edition.named_schedule_column) text = schedule_type_name(text).value_or(text);
     if (column > 0) table.write(',');
     table.write(text);
   }
@@ -54,13 +55,11 @@ void convert_listing(LineReader& listing, TextWriter& table, const Edition& edit
   while (auto line = listing.try_next()) {
     if (pick_fields(*line, positions, fields.data()) < positions.size()) {
       const std::int64_t field_count = count_fields(*line);
-      throw std::move(
-          Failure(ErrorCode::subscript, "needs field " +
-                                            std::to_string(first_missing_position(
-                                                edition, static_cast<std::size_t>(field_count))) +
-                                            ", line has " + std::to_string(field_count) + " fields")
-              .in_file(listing.name())
-              .at_line(listing.line_number()));
+      const auto position = static_cast<std::int64_t>(
+          first_missing_position(edition, static_cast<std::size_t>(field_count)));
+      throw std::move(missing_field(position, field_count)
+                          .in_file(listing.name())
+                          .at_line(listing.line_number()));
     }
     write_table_line(table, fields.data(), edition);
   }

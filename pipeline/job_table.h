@@ -3,6 +3,7 @@
 // edition's columns, in the listing's order, under the edition's header line.
 
 #include <filesystem>
+#include <optional>
 #include <string_view>
 
 #include "edition.h"
@@ -13,8 +14,8 @@ namespace ravel {
 inline constexpr std::string_view job_listing_name = "bpdbjobs.txt";
 inline constexpr std::string_view job_table_name = "out1.txt";
 
-// The tinted edition's names of schedule-type codes; other codes are kept as they stand.
-std::string_view schedule_type_name(std::string_view code);
+// The names of the schedule-type codes 0, 1, 2 and 4; std::nullopt for any other code.
+std::optional<std::string_view> schedule_type_name(std::string_view code);
 
 // Writes the header and one line per listing line. A line without a field the edition reads
 // (an empty line included) ends the conversion with "Subscript out of range"; the lines written

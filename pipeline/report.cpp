@@ -61,15 +61,6 @@ static void write_escaped(TextWriter& out, std::string_view text) {
   out.write(text.substr(start));
 }
 
-static std::string_view field_at(const std::vector<std::string_view>& fields,
-                                 std::size_t position) {
-  if (position >= fields.size()) {
-    throw Failure(ErrorCode::subscript, "needs field " + std::to_string(position) + ", line has " +
-                                            std::to_string(fields.size()) + " fields");
-  }
-  return fields[position];
-}
-
 static void write_title(TextWriter& out, const ReportingWindow& window) {
   out.write(
       "<br><h1 align=center><B><FONT size=4>Backup Report</font> </h1> <br> <FONT size=1> "

@@ -62,7 +62,8 @@ std::string plain_conversion(const std::vector<std::string>& listing, const Edit
     std::vector<std::string> columns;
     for (std::size_t column = 0; column < edition.listing_positions.size(); ++column) {
       std::string text = fields.at(edition.listing_positions[column]);
-      if (column == edition.named_schedule_column) text = std::string(schedule_type_name(text));
+      if (column == edition.named_schedule_column)
+        text = std::string(schedule_type_name(text).value_or(text));
       columns.push_back(text);
     }
     table += join(columns) + "\r\n";
