@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <new>
+#include <utility>
 
 #include "failure.h"
 
@@ -9,6 +10,16 @@ namespace ravel {
 
 ArgumentReader::ArgumentReader(int argc, const char* const* argv) {
   for (int i = 1; i < argc; ++i) arguments_.emplace_back(argv[i]);
+}
+
+ArgumentReader::ArgumentReader(std::vector<std::string> arguments)
+    : arguments_(std::move(arguments)) {}
+
+std::optional<std::string> ArgumentReader::word() {
+  if (arguments_.empty() || arguments_.front().starts_with('-')) return std::nullopt;
+  std::string result = std::move(arguments_.front());
+  arguments_.erase(arguments_.begin());
+  return result;
 }
 
 bool ArgumentReader::flag(std::string_view name) {

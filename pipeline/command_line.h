@@ -19,8 +19,11 @@ class UsageError : public std::runtime_error {
 class ArgumentReader {
  public:
   ArgumentReader(int argc, const char* const* argv);
+  explicit ArgumentReader(std::vector<std::string> arguments);
 
   bool empty() const { return arguments_.empty(); }
+  // Takes the first argument left if it is no option: a command's word or a folder.
+  std::optional<std::string> word();
   // Takes "--name" if given.
   bool flag(std::string_view name);
   // Takes "--name VALUE" or "--name=VALUE" if given; a missing value is a UsageError.

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <string>
 #include <system_error>
+#include <vector>
 
 namespace ravel {
 
@@ -78,71 +79,52 @@ static Number parse_number(std::string_view option, std::string_view text, Numbe
   return value;
 }
 
-static void read_options(std::span<const std::string_view> options, GenlistingCommand& command) {
-  const bool listing = command.action == GenlistingAction::listing;
-  bool have_count = false;
-  for (std::size_t index = 0; index < options.size(); ++index) {
-    const std::string_view option = options[index];
-    const auto value = [&]() {
-      if (index + 1 == options.size()) throw UsageError(std::string(option) + " needs a value");
-      return options[++index];
-    };
-    if (option == "--lf") {
-      command.listing.crlf = false;
-      command.policies.crlf = false;
-    } else if (option == "--out") {
-      const std::string_view path = value();
-      if (path.empty()) throw UsageError("--out needs a file name");
-      command.output_path = std::filesystem::path(path);
-    } else if (option == "--seed") {
-      command.listing.seed = parse_number<std::uint64_t>(option, value(), 0);
-      command.policies.seed = command.listing.seed;
-    } else if (listing && option == "--jobs") {
-      command.listing.job_count = parse_number<std::int64_t>(option, value(), 0);
-      have_count = true;
-    } else if (listing && option == "--newest-id") {
-      command.listing.newest_id = parse_number<std::int64_t>(option, value(), 1);
-    } else if (listing && option == "--newest-start") {
-      command.listing.newest_start = parse_number<std::int64_t>(option, value(), 1);
-    } else if (!listing && option == "--count") {
-      command.policies.count = parse_number<std::int64_t>(option, value(), 0);
-      have_count = true;
-    } else {
-      throw UsageError("unknown option '" + std::string(option) + "'");
-    }
-  }
-  if (!have_count) throw UsageError(listing ? "listing needs --jobs" : "policies needs --count");
-  // Ids step down by at least one per job and must stay positive.
-  if (listing && command.listing.newest_id < command.listing.job_count) {
-    throw UsageError("--newest-id must be at least --jobs");
-  }
-}
-
 GenlistingCommand parse_genlisting_command(std::span<const std::string_view> arguments) {
+  ArgumentReader reader(std::vector<std::string>(arguments.begin(), arguments.end()));
   GenlistingCommand command;
-  for (const std::string_view argument : arguments) {
-    if (argument == "--help" || argument == "-h") return command;
-  }
-  if (arguments.empty()) throw UsageError("missing command");
-
-  const std::string_view name = arguments.front();
-  const std::span<const std::string_view> rest = arguments.subspan(1);
-  if (name == "sample") {
-    if (rest.size() != 1 || rest.front().empty() || rest.front().starts_with("--")) {
-      throw UsageError("sample needs exactly one folder");
-    }
+  if (reader.flag("--help") || reader.flag("-h")) return command;
+  const std::optional<std::string> name = reader.word();
+  if (!name) throw UsageError("missing command");
+  if (*name == "sample") {
+    const std::optional<std::string> folder = reader.word();
+    if (!folder) throw UsageError("sample needs a folder");
+    reader.finish();
     command.action = GenlistingAction::sample;
-    command.sample_directory = std::filesystem::path(rest.front());
+    command.sample_directory = std::filesystem::path(*folder);
     return command;
   }
-  if (name == "listing") {
-    command.action = GenlistingAction::listing;
-  } else if (name == "policies") {
-    command.action = GenlistingAction::policies;
-  } else {
-    throw UsageError("unknown command '" + std::string(name) + "'");
+  if (*name != "listing" && *name != "policies") throw UsageError("unknown command " + *name);
+  const bool listing = *name == "listing";
+  command.action = listing ? GenlistingAction::listing : GenlistingAction::policies;
+
+  command.listing.crlf = command.policies.crlf = !reader.flag("--lf");
+  if (const auto path = reader.value("--out")) {
+    if (path->empty()) throw UsageError("--out needs a file name");
+    command.output_path = std::filesystem::path(*path);
   }
-  read_options(rest, command);
+  if (const auto seed = reader.value("--seed")) {
+    command.listing.seed = command.policies.seed = parse_number<std::uint64_t>("--seed", *seed, 0);
+  }
+  if (listing) {
+    const auto jobs = reader.value("--jobs");
+    if (!jobs) throw UsageError("listing needs --jobs");
+    command.listing.job_count = parse_number<std::int64_t>("--jobs", *jobs, 0);
+    if (const auto id = reader.value("--newest-id")) {
+      command.listing.newest_id = parse_number<std::int64_t>("--newest-id", *id, 1);
+    }
+    if (const auto start = reader.value("--newest-start")) {
+      command.listing.newest_start = parse_number<std::int64_t>("--newest-start", *start, 1);
+    }
+    // Ids step down by at least one per job and must stay positive.
+    if (command.listing.newest_id < command.listing.job_count) {
+      throw UsageError("--newest-id must be at least --jobs");
+    }
+  } else {
+    const auto count = reader.value("--count");
+    if (!count) throw UsageError("policies needs --count");
+    command.policies.count = parse_number<std::int64_t>("--count", *count, 0);
+  }
+  reader.finish();
   return command;
 }
 

@@ -5,18 +5,12 @@
 #include <filesystem>
 #include <optional>
 #include <span>
-#include <stdexcept>
 #include <string_view>
 
+#include "command_line.h"
 #include "tools/listing_generator.h"
 
 namespace ravel {
-
-// Arguments that form no valid command.
-class UsageError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
 
 enum class GenlistingAction { help, listing, policies, sample };
 
