@@ -1,5 +1,7 @@
 #include "picker.h"
 
+#include <chrono>
+
 #include "date_time.h"
 
 namespace ravel {
@@ -28,11 +30,11 @@ std::optional<LocalDateTime> parse_local_date_time(std::string_view text) {
       second > 59) {
     return std::nullopt;
   }
-  // A day that does not exist in its month comes back as another date.
-  const CivilDate date{year, month, day};
-  const CivilDate checked = civil_from_days(days_from_civil(year, month, day));
-  if (checked.month != month || checked.day != day) return std::nullopt;
-  return LocalDateTime{date, hour * 3600 + minute * 60 + second};
+  const std::chrono::year_month_day date{std::chrono::year(year),
+                                         std::chrono::month(static_cast<unsigned>(month)),
+                                         std::chrono::day(static_cast<unsigned>(day))};
+  if (!date.ok()) return std::nullopt;
+  return LocalDateTime{CivilDate{year, month, day}, hour * 3600 + minute * 60 + second};
 }
 
 }  // namespace ravel

