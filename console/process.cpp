@@ -101,11 +101,7 @@ static void write_selected(TextWriter& out, const Fields& f, std::int64_t rate_p
     columns[count++] = f[position];
   }
 
-  for (std::size_t i = 0; i < count; ++i) {
-    if (i > 0) out.write(',');
-    out.write(columns[i]);
-  }
-  out.write_line("");
+  out.write_joined(std::span(columns, count));
 }
 
 // The positions the first pass reads of a line with `count` fields, rising: the fixed ones and

@@ -31,15 +31,17 @@ static std::size_t first_missing_position(const Edition& edition, std::size_t fi
   return field_count;
 }
 
+// One job table line. `texts` has room for a text per column.
 static void write_table_line(TextWriter& table, const std::string_view* fields,
-                             const Edition& edition) {
-  for (std::size_t column = 0; column < edition.listing_positions.size(); ++column) {
-    std::string_view text = fields[edition.listing_positions[column]];
-    if (column == edition.named_schedule_column) text = schedule_type_name(text).value_or(text);
-    if (column > 0) table.write(',');
-    table.write(text);
+                             const Edition& edition, std::vector<std::string_view>& texts) {
+  for (std::size_t column = 0; column < texts.size(); ++column) {
+    texts[column] = fields[edition.listing_positions[column]];
   }
-  table.write_line("");
+  if (edition.named_schedule_column != no_column) {
+    std::string_view& code = texts[edition.named_schedule_column];
+    code = schedule_type_name(code).value_or(code);
+  }
+  table.write_joined(texts);
 }
 
 void convert_listing(LineReader& listing, TextWriter& table, const Edition& edition) {
@@ -50,6 +52,7 @@ void convert_listing(LineReader& listing, TextWriter& table, const Edition& edit
   std::sort(positions.begin(), positions.end());
   positions.erase(std::unique(positions.begin(), positions.end()), positions.end());
   std::vector<std::string_view> fields(positions.back() + 1);
+  std::vector<std::string_view> texts(edition.listing_positions.size());
 
   table.write_line(edition.table_header);
   while (auto line = listing.try_next()) {
@@ -61,7 +64,7 @@ void convert_listing(LineReader& listing, TextWriter& table, const Edition& edit
                           .in_file(listing.name())
                           .at_line(listing.line_number()));
     }
-    write_table_line(table, fields.data(), edition);
+    write_table_line(table, fields.data(), edition, texts);
   }
 }
 

@@ -10,6 +10,7 @@
 #include "fields.h"
 #include "job_table.h"
 #include "numeric.h"
+#include "scanner.h"
 
 namespace ravel {
 
@@ -122,10 +123,26 @@ static void write_time_text(TextWriter& out, std::string_view field, std::size_t
   out.write(std::string_view(text, size));
 }
 
+// Whether the text holds a byte that is written as an entity; looks at 64 bytes at a time, so
+// that the usual line, which holds none, is not escaped byte by byte.
+static bool has_markup(std::string_view text) {
+  for (std::size_t at = 0; at < text.size(); at += scanner_block_size) {
+    const char* const block = text.data() + at;
+    const char* const end = text.data() + text.size();
+    if ((block_mask(block, end, '&') | block_mask(block, end, '<') | block_mask(block, end, '>') |
+         block_mask(block, end, '"')) != 0) {
+      return true;
+    }
+  }
+  return false;
+}
+
 // A cell that fails leaves the row's earlier cells written.
-static void write_row(TextWriter& out, const std::vector<std::string_view>& fields,
-                      const Edition& edition, const RowRules& rules) {
+static void write_row(TextWriter& out, std::string_view line,
+                      const std::vector<std::string_view>& fields, const Edition& edition,
+                      const RowRules& rules) {
   const RowOpening opening = row_opening(fields, edition, rules);
+  const bool escaped = has_markup(line);
   out.write(opening.row);
   for (std::size_t column = 0; column < fields.size(); ++column) {
     const std::string_view field = fields[column];
@@ -142,8 +159,10 @@ static void write_row(TextWriter& out, const std::vector<std::string_view>& fiel
         failure.at_field(static_cast<std::int64_t>(column));
         throw;
       }
-    } else {
+    } else if (escaped) {
       write_escaped(out, field);
+    } else {
+      out.write(field);
     }
     out.write(cell_closing);
   }
@@ -173,7 +192,7 @@ std::optional<std::string> render_report(std::string_view header, LineReader& ta
         if (rules.job_filter == JobFilter::stop_at_first_reported) break;
         continue;
       }
-      write_row(report, fields, edition, rules);
+      write_row(report, *line, fields, edition, rules);
     } catch (Failure& failure) {
       failure.in_file(table.name()).at_line(table.line_number());
       throw;
