@@ -8,7 +8,9 @@
 #include "date_time.h"
 #include "edition.h"
 #include "failure.h"
-#include "process.h"
+#include "job_grouping.h"
+#include "job_selection.h"
+#include "process_listing.h"
 #include "report.h"
 
 namespace ravel {

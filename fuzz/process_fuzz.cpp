@@ -12,8 +12,10 @@
 #include "edition.h"
 #include "elapsed_time.h"
 #include "fuzz_support.h"
+#include "job_grouping.h"
+#include "job_selection.h"
 #include "numeric.h"
-#include "process.h"
+#include "process_listing.h"
 
 namespace ravel::fuzz {
 

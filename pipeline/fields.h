@@ -44,4 +44,35 @@ std::size_t pick_fields(std::string_view line, std::span<const std::size_t> posi
 
 std::int64_t count_fields(std::string_view line);
 
+// The fields of one line, read by position: a position the line lacks is "Subscript out of
+// range", as is a position counted back from the end beyond the line's start.
+class LineFields {
+ public:
+  // Splits the whole line.
+  void split(std::string_view line) {
+    split_fields(line, fields_);
+    count_ = static_cast<std::int64_t>(fields_.size());
+  }
+  // Takes only the fields at `positions`, which rise, of a line with `count` fields: reading
+  // any other position is a mistake of the caller.
+  void pick(std::string_view line, std::int64_t count, std::span<const std::size_t> positions) {
+    count_ = count;
+    if (!positions.empty() && fields_.size() <= positions.back()) {
+      fields_.resize(positions.back() + 1);
+    }
+    pick_fields(line, positions, fields_.data());
+  }
+  std::int64_t count() const { return count_; }
+  std::string_view operator[](std::int64_t position) const {
+    if (position < 0 || position >= count_) {
+      throw missing_field(position, count_);
+    }
+    return fields_[static_cast<std::size_t>(position)];
+  }
+
+ private:
+  std::vector<std::string_view> fields_;
+  std::int64_t count_ = 0;
+};
+
 }  // namespace ravel

@@ -12,10 +12,12 @@
 #include <vector>
 
 #include "edition.h"
+#include "job_grouping.h"
+#include "job_selection.h"
 #include "job_table.h"
 #include "numeric.h"
 #include "plain_text.h"
-#include "process.h"
+#include "process_listing.h"
 #include "report.h"
 #include "test_folder.h"
 #include "text_file.h"

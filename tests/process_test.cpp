@@ -1,5 +1,3 @@
-#include "process.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -10,6 +8,9 @@
 
 #include "edition.h"
 #include "failure.h"
+#include "job_grouping.h"
+#include "job_selection.h"
+#include "process_listing.h"
 #include "test_folder.h"
 
 namespace ravel {

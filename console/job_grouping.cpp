@@ -1,18 +1,14 @@
-#include "process.h"
+#include "job_grouping.h"
 
-#include <algorithm>
 #include <cstdint>
 #include <cstring>
-#include <iterator>
 #include <memory>
 #include <optional>
-#include <span>
 #include <string>
 #include <unordered_map>
 #include <utility>
 #include <vector>
 
-#include "date_time.h"
 #include "edition.h"
 #include "elapsed_time.h"
 #include "failure.h"
@@ -37,134 +33,8 @@ std::string_view schedule_type_text(std::string_view code) {
   return schedule_type_name(code).value_or("Not Programmed");
 }
 
-namespace {
-
-// The fields of one line, read by position: a position the line lacks is "Subscript out of
-// range", as is a position counted back from the end beyond the line's start.
-class Fields {
- public:
-  // Splits the whole line.
-  void split(std::string_view line) {
-    split_fields(line, fields_);
-    count_ = static_cast<std::int64_t>(fields_.size());
-  }
-  // Takes only the fields at `positions`, which rise, of a line with `count` fields: reading
-  // any other position is a mistake of the caller.
-  void pick(std::string_view line, std::int64_t count, std::span<const std::size_t> positions) {
-    count_ = count;
-    if (!positions.empty() && fields_.size() <= positions.back()) {
-      fields_.resize(positions.back() + 1);
-    }
-    pick_fields(line, positions, fields_.data());
-  }
-  std::int64_t count() const { return count_; }
-  std::string_view operator[](std::int64_t position) const {
-    if (position < 0 || position >= count_) {
-      throw missing_field(position, count_);
-    }
-    return fields_[static_cast<std::size_t>(position)];
-  }
-
- private:
-  std::vector<std::string_view> fields_;
-  std::int64_t count_ = 0;
-};
-
-}  // namespace
-
-static std::string_view trim_spaces(std::string_view text) {
-  const std::size_t first = text.find_first_not_of(' ');
-  if (first == std::string_view::npos) return {};
-  return text.substr(first, text.find_last_not_of(' ') - first + 1);
-}
-
-// One selected job as a line of the interim file, or of the side file with position 1 as its
-// second field. The line is made whole before any of it is written: its fields are read, and its
-// date-time texts made, in the layout's order, so that the first failing one names the fault.
-static void write_selected(TextWriter& out, const Fields& f, std::int64_t rate_position,
-                           bool side) {
-  char start_text[date_time_text_size];
-  char end_text[date_time_text_size];
-  std::string_view columns[14];
-  std::size_t count = 0;
-  columns[count++] = f[4];
-  if (side) columns[count++] = f[1];
-  columns[count++] = f[5];
-  columns[count++] = f[6];
-  columns[count++] = std::string_view(
-      start_text, write_date_time_text(lenient_number(f[8]) + display_offset_seconds, start_text));
-  columns[count++] = std::string_view(
-      end_text, write_date_time_text(lenient_number(f[10]) + display_offset_seconds, end_text));
-  for (const std::int64_t position :
-       {std::int64_t{9}, std::int64_t{14}, std::int64_t{15}, std::int64_t{27}, std::int64_t{3},
-        rate_position, std::int64_t{0}, std::int64_t{22}}) {
-    columns[count++] = f[position];
-  }
-
-  out.write_joined(std::span(columns, count));
-}
-
-// The positions the first pass reads of a line with `count` fields, rising: the fixed ones and
-// the three counted back from the end. A line is split only as far as these.
-static std::span<const std::size_t> selection_positions(std::int64_t count,
-                                                        std::vector<std::size_t>& positions) {
-  static constexpr std::size_t fixed[] = {0, 1, 3, 4, 5, 6, 8, 9, 10, 11, 14, 15, 22, 27};
-  std::size_t from_end[3];
-  std::size_t relative = 0;
-  for (const std::int64_t back : {23, 21, 20}) {
-    if (count - back >= 0) from_end[relative++] = static_cast<std::size_t>(count - back);
-  }
-  positions.clear();
-  std::merge(std::begin(fixed), std::end(fixed), from_end, from_end + relative,
-             std::back_inserter(positions));
-  positions.erase(std::unique(positions.begin(), positions.end()), positions.end());
-  return positions;
-}
-
-void select_jobs(LineReader& listing, TextWriter& interim, TextWriter& side,
-                 const ReportingWindow& window) {
-  Fields f;
-  // The positions depend on the field count alone: those of the usual counts are made once.
-  constexpr std::int64_t kept_counts = 256;
-  std::vector<std::vector<std::size_t>> positions_of_count(kept_counts);
-  std::vector<std::size_t> positions;
-  while (auto text = listing.try_next()) {
-    try {
-      const std::int64_t field_count = count_fields(*text);
-      std::span<const std::size_t> wanted;
-      if (field_count < kept_counts) {
-        std::vector<std::size_t>& kept = positions_of_count[static_cast<std::size_t>(field_count)];
-        if (kept.empty()) selection_positions(field_count, kept);
-        wanted = kept;
-      } else {
-        wanted = selection_positions(field_count, positions);
-      }
-      f.pick(*text, field_count, wanted);
-      const double start = strict_number(f[8]);
-      if (start == 0 || start > window.end) continue;
-      // Newest first: the first job that started before the window ends the pass.
-      if (start < window.start) break;
-
-      const std::int64_t n = f.count();
-      const std::string_view selector = trim_spaces(f[n - 20]);
-      if (!selector.empty()) {
-        if (strict_number(selector) == 1) write_selected(interim, f, n - 21, false);
-        continue;
-      }
-      if (trim_spaces(f[11]).empty()) {
-        write_selected(side, f, n - 21, true);
-      } else {
-        write_selected(interim, f, n - 23, false);
-      }
-    } catch (Failure& failure) {
-      failure.in_file(listing.name()).at_line(listing.line_number());
-      throw;
-    }
-  }
-}
-
 // Checks an interim line as every policy-list line would, and returns its elapsed seconds.
-static std::int32_t checked_elapsed(const Fields& g) {
+static std::int32_t checked_elapsed(const LineFields& g) {
   const std::string_view elapsed = g[5];
   std::int32_t seconds = 0;
   try {
@@ -184,7 +54,7 @@ class GroupRow {
  public:
   GroupRow(const GroupRow&) = delete;
   GroupRow& operator=(const GroupRow&) = delete;
-  GroupRow(const Fields& g, std::int32_t seconds) {
+  GroupRow(const LineFields& g, std::int32_t seconds) {
     for (std::int64_t column = 1; column <= 12; ++column) {
       std::string_view& text = columns_[column - 1];
       switch (column) {
@@ -406,7 +276,7 @@ class Grouping {
 
   // Checks every interim line as each policy-list line would, and keeps the rows of its groups.
   void collect(LineReader& interim) {
-    Fields g;
+    LineFields g;
     while (auto line = interim.try_next()) {
       try {
         g.split(*line);
@@ -467,24 +337,6 @@ void group_jobs(LineReader& policies, const std::function<LineReader()>& open_in
     throw;
   }
   grouping.write(table, true);
-}
-
-void process_listing(const std::filesystem::path& folder, const ReportingWindow& window) {
-  {
-    LineReader listing(folder / job_listing_name, std::string(job_listing_name));
-    TextWriter interim(folder / interim_file_name, std::string(interim_file_name));
-    TextWriter side(folder / side_file_name, std::string(side_file_name));
-    select_jobs(listing, interim, side, window);
-    interim.close();
-    side.close();
-  }
-  LineReader policies(folder / policy_list_name, std::string(policy_list_name));
-  TextWriter table(folder / job_table_name, std::string(job_table_name));
-  group_jobs(
-      policies,
-      [&folder] { return LineReader(folder / interim_file_name, std::string(interim_file_name)); },
-      table, GroupStorage{.scratch_folder = folder});
-  table.close();
 }
 
 }  // namespace ravel

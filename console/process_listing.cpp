@@ -1,0 +1,30 @@
+#include "process_listing.h"
+
+#include <string>
+
+#include "job_grouping.h"
+#include "job_selection.h"
+#include "job_table.h"
+#include "text_file.h"
+
+namespace ravel {
+
+void process_listing(const std::filesystem::path& folder, const ReportingWindow& window) {
+  {
+    LineReader listing(folder / job_listing_name, std::string(job_listing_name));
+    TextWriter interim(folder / interim_file_name, std::string(interim_file_name));
+    TextWriter side(folder / side_file_name, std::string(side_file_name));
+    select_jobs(listing, interim, side, window);
+    interim.close();
+    side.close();
+  }
+  LineReader policies(folder / policy_list_name, std::string(policy_list_name));
+  TextWriter table(folder / job_table_name, std::string(job_table_name));
+  group_jobs(
+      policies,
+      [&folder] { return LineReader(folder / interim_file_name, std::string(interim_file_name)); },
+      table, GroupStorage{.scratch_folder = folder});
+  table.close();
+}
+
+}  // namespace ravel
