@@ -41,11 +41,7 @@
 #include "crash_check_promises.h"
 #include "crash_check_trace.h"
 #include "date_time.h"
-#include "job_table.h"
-#include "process.h"
-#include "report.h"
 #include "tools/listing_generator.h"
-#include "update.h"
 
 extern char** environ;
 
@@ -144,6 +140,16 @@ Inputs make_inputs() {
   }
   inputs.policies = make_sample_set().policy_list;
   return inputs;
+}
+
+// "report_DD-MM-YY.html" of the machine's local date, as the programs name the day's report.
+std::string todays_report_name() {
+  const std::time_t now = std::time(nullptr);
+  std::tm parts{};
+  ::localtime_r(&now, &parts);
+  char text[32];
+  std::strftime(text, sizeof text, "report_%d-%m-%y.html", &parts);
+  return text;
 }
 
 struct Exit {
@@ -248,16 +254,15 @@ class OperationCheck {
     expectation_.kind = scenario_.kind;
     expectation_.earlier = read_tree(prepared, {program_name_});
     if (scenario_.kind != Kind::update) {
-      expectation_.report = in_run(report_file_name(local_today()));
+      expectation_.report = in_run(todays_report_name());
       if (expectation_.earlier.count(expectation_.report) == 0) {
         throw std::runtime_error(scenario_.name + ": the earlier run made no " +
                                  expectation_.report + " (did the date change?)");
       }
     }
-    if (scenario_.kind == Kind::batch) expectation_.tables = {in_run(job_table_name)};
+    if (scenario_.kind == Kind::batch) expectation_.tables = {in_run(table_file)};
     if (scenario_.kind == Kind::process) {
-      expectation_.tables = {in_run(interim_file_name), in_run(side_file_name),
-                             in_run(job_table_name)};
+      expectation_.tables = {in_run(interim_file), in_run(side_file), in_run(table_file)};
     }
 
     const fs::path reference = work_ / "reference";
@@ -387,19 +392,19 @@ class OperationCheck {
     const fs::path run = root / program_folder_name;
     materialize({}, root);
     if (scenario_.kind == Kind::update) {
-      write_file(root / store_folder_name / stored_listing_name,
+      write_file(root / store_folder_name / listing_file,
                  inputs_.listing(earlier_first_line, inputs_.lines.size()));
       write_file(root / "update.txt", inputs_.listing(0, update_lines));
       return;
     }
     std::vector<std::string> earlier_arguments;
     if (scenario_.kind == Kind::batch) {
-      write_file(run / job_listing_name, inputs_.listing(earlier_first_line, inputs_.lines.size()));
-      write_file(run / job_marker_name, inputs_.job_id(earlier_marker_line) + "\r\n");
+      write_file(run / listing_file, inputs_.listing(earlier_first_line, inputs_.lines.size()));
+      write_file(run / marker_file, inputs_.job_id(earlier_marker_line) + "\r\n");
     } else {
-      write_file(run / job_listing_name, inputs_.listing(0, inputs_.lines.size()));
-      write_file(run / policy_list_name, inputs_.policies);
-      write_file(run / job_marker_name, inputs_.job_id(earlier_marker_line) + "\r\n");
+      write_file(run / listing_file, inputs_.listing(0, inputs_.lines.size()));
+      write_file(run / policy_file, inputs_.policies);
+      write_file(run / marker_file, inputs_.job_id(earlier_marker_line) + "\r\n");
       earlier_arguments = process_window(process_new_lines, inputs_.lines.size());
     }
     const Exit exit = run_program(run, program_name_, earlier_arguments, {});
@@ -408,7 +413,7 @@ class OperationCheck {
                                std::to_string(exit.status) + ": " + exit.error);
     }
     if (scenario_.kind == Kind::batch) {
-      write_file(run / job_listing_name, inputs_.listing(0, batch_new_lines));
+      write_file(run / listing_file, inputs_.listing(0, batch_new_lines));
     }
   }
 

@@ -4,9 +4,7 @@
 #include <limits>
 #include <optional>
 
-#include "job_table.h"
 #include "numeric.h"
-#include "report.h"
 
 namespace ravel::crash_check {
 
@@ -52,7 +50,7 @@ std::set<std::string> reported_jobs(std::string_view html) {
 }
 
 static std::optional<double> marker_in(const Tree& tree) {
-  const std::string* marker = file_in(tree, in_program_folder(job_marker_name));
+  const std::string* marker = file_in(tree, in_program_folder(marker_file));
   if (marker == nullptr) return std::nullopt;
   std::string_view first_line = std::string_view(*marker).substr(0, marker->find('\n'));
   if (first_line.ends_with('\r')) first_line.remove_suffix(1);
@@ -63,7 +61,7 @@ static std::optional<double> marker_in(const Tree& tree) {
 // marker no longer sends it to the next report.
 static void check_jobs_reported(const Expectation& expectation, const Tree& state,
                                 std::vector<Finding>& findings) {
-  const std::string* listing = file_in(expectation.earlier, in_program_folder(job_listing_name));
+  const std::string* listing = file_in(expectation.earlier, in_program_folder(listing_file));
   const std::optional<double> earlier_marker = marker_in(expectation.earlier);
   if (listing == nullptr || !earlier_marker) return;
   // Without a marker the next run cannot start, which (d) tells; no job is marked as reported.
@@ -139,7 +137,7 @@ static void check_report(const Expectation& expectation, const Tree& state,
 }
 
 static std::string stored_listing_path() {
-  return std::string(store_folder_name) + "/" + std::string(job_listing_name);
+  return std::string(store_folder_name) + "/" + std::string(listing_file);
 }
 
 static void check_stored_listing(const Expectation& expectation, const Tree& state,

@@ -18,6 +18,15 @@ namespace ravel::crash_check {
 inline constexpr std::string_view program_folder_name = "run";
 inline constexpr std::string_view store_folder_name = "store";
 
+// The files by the names operators and their schedulers know them. The checker names them
+// itself, as a test from outside does, so that a file the programs renamed fails the check.
+inline constexpr std::string_view listing_file = "bpdbjobs.txt";
+inline constexpr std::string_view marker_file = "jobid.txt";
+inline constexpr std::string_view table_file = "out1.txt";
+inline constexpr std::string_view interim_file = "out.txt";
+inline constexpr std::string_view side_file = "out2.txt";
+inline constexpr std::string_view policy_file = "policy_list.txt";
+
 enum class Kind { batch, process, update };
 
 // The files before the run and after the uncrashed run, paths as in a Tree.

@@ -1,21 +1,30 @@
-// Show that the crash checker's parts judge crash states rightly: the trace reads back byte for
-// byte, the model keeps exactly what a killed process or a power failure keeps, and each promise
-// catches the states that break it and lets the others pass.
+// Show that the crash checker's parts judge crash states rightly: the fault shim traces every
+// change in one order and dies right where it is told, the trace reads back byte for byte, the
+// model keeps exactly what a killed process or a power failure keeps, and each promise catches
+// the states that break it and lets the others pass.
 
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdio.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <array>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
 #include <optional>
 #include <set>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
 #include "crash_check_model.h"
 #include "crash_check_promises.h"
 #include "crash_check_trace.h"
+#include "test_folder.h"
 
 namespace ravel::crash_check {
 namespace {
@@ -86,6 +95,108 @@ TEST(crash_check_trace_test, records_read_back_byte_for_byte) {
   for (const char* broken : {"", "7", "7 write fd", "7 write path=2"}) {
     EXPECT_ANY_THROW(parse_traced_call(broken).text("path")) << broken;
   }
+}
+
+// The fault shim's calls, taken from the shim loaded into a child process of the test, as they
+// reach a program that has the shim preloaded.
+struct Shim {
+  explicit Shim(void* module)
+      : open(reinterpret_cast<int (*)(const char*, int, ...)>(::dlsym(module, "open"))),
+        write(reinterpret_cast<ssize_t (*)(int, const void*, size_t)>(::dlsym(module, "write"))),
+        fsync(reinterpret_cast<int (*)(int)>(::dlsym(module, "fsync"))),
+        close(reinterpret_cast<int (*)(int)>(::dlsym(module, "close"))),
+        rename(reinterpret_cast<int (*)(const char*, const char*)>(::dlsym(module, "rename"))) {}
+  int (*open)(const char*, int, ...);
+  ssize_t (*write)(int, const void*, size_t);
+  int (*fsync)(int);
+  int (*close)(int);
+  int (*rename)(const char*, const char*);
+};
+
+// Runs `steps` on the shim in a child process that traces into `log` and is killed after the
+// call `crash_after` (0: never); returns the child's wait status.
+template <typename Steps>
+int in_traced_child(const std::filesystem::path& log, std::size_t crash_after, Steps steps) {
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::setenv("RAVEL_TRACE", log.c_str(), 1);
+    ::setenv("RAVEL_CRASH_AFTER", std::to_string(crash_after).c_str(), 1);
+    void* module = ::dlopen(FAULT_SHIM, RTLD_NOW | RTLD_LOCAL);
+    if (module == nullptr) ::_exit(3);
+    steps(Shim(module));
+    ::_exit(0);
+  }
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  return status;
+}
+
+TEST(crash_check_shim_test, traces_each_change_and_dies_right_after_the_chosen_one) {
+  const std::vector<std::string> changes = {"open",   "write", "fsync", "close",
+                                            "rename", "open",  "fsync", "close"};
+  for (std::size_t crash_after = 0; crash_after <= changes.size(); ++crash_after) {
+    const ravel::testing::TestFolder folder, logs;
+    const std::string root = std::filesystem::canonical(folder.path()).string();
+    folder.write("in", "x");
+    folder.write("out", "old");
+    const Tree before = read_tree(root);
+    const int status = in_traced_child(logs / "trace", crash_after, [&](const Shim& shim) {
+      // Reading a file changes nothing and leaves no record.
+      shim.close(shim.open((root + "/in").c_str(), O_RDONLY));
+      const int file = shim.open((root + "/t").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      shim.write(file, "new", 3);
+      shim.fsync(file);
+      shim.close(file);
+      shim.rename((root + "/t").c_str(), (root + "/out").c_str());
+      const int synced = shim.open(root.c_str(), O_RDONLY | O_DIRECTORY);
+      shim.fsync(synced);
+      shim.close(synced);
+    });
+
+    const std::vector<TracedCall> calls = read_trace(logs / "trace");
+    const std::size_t made = crash_after == 0 ? changes.size() : crash_after;
+    std::vector<std::string> names;
+    for (const TracedCall& call : calls) names.push_back(call.call);
+    EXPECT_EQ(names, std::vector<std::string>(changes.begin(), changes.begin() + made))
+        << "killed after " << crash_after;
+    if (crash_after == 0) {
+      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+      EXPECT_EQ(calls.at(1).text("data"), "new");
+      EXPECT_EQ(calls.at(5).number("dir"), 1);
+    } else {
+      EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << crash_after;
+    }
+    FileSystemModel model(root, before);
+    model.apply(calls);
+    EXPECT_EQ(model.now(), read_tree(root)) << "killed after " << crash_after;
+  }
+}
+
+TEST(crash_check_shim_test, numbers_the_calls_of_two_threads_in_one_order) {
+  const ravel::testing::TestFolder folder, logs;
+  const std::string root = std::filesystem::canonical(folder.path()).string();
+  constexpr int writes = 2000;
+  const int status = in_traced_child(logs / "trace", 0, [&](const Shim& shim) {
+    auto writer = [&](const std::string& name) {
+      const int file = shim.open((root + "/" + name).c_str(), O_WRONLY | O_CREAT, 0644);
+      for (int i = 0; i < writes; ++i) shim.write(file, name.data(), name.size());
+      shim.close(file);
+    };
+    std::thread other(writer, "a");
+    writer("bb");
+    other.join();
+  });
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+
+  // Every record is whole and numbered one after the other, and together they make the files.
+  const std::vector<TracedCall> calls = read_trace(logs / "trace");
+  ASSERT_EQ(calls.size(), 2u * (writes + 2));
+  for (std::size_t i = 0; i < calls.size(); ++i) EXPECT_EQ(calls[i].sequence, i + 1);
+  FileSystemModel model(root, {});
+  model.apply(calls);
+  const Tree files = read_tree(root);
+  EXPECT_EQ(model.now(), files);
+  EXPECT_EQ(files.at("bb")->size(), 2u * writes);
 }
 
 TEST(crash_check_model_test, keeps_what_each_crash_keeps) {
