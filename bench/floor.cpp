@@ -16,8 +16,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
+
+#include "command_line.h"
 
 namespace ravel {
 namespace {
@@ -106,20 +110,24 @@ void copy_in_proportion(const char* listing_path, const char* output_path,
 
 int main(int argc, char** argv) {
   constexpr const char* usage = "Usage: ravel-floor LISTING OUTPUT BYTES\n";
-  if (argc == 2 && std::string_view(argv[1]) == "--help") {
+  ravel::ArgumentReader arguments(argc, argv);
+  if (arguments.flag("--help")) {
     std::fputs(usage, stdout);
     return 0;
   }
+  const std::optional<std::string> listing = arguments.word();
+  const std::optional<std::string> output = arguments.word();
+  const std::optional<std::string> bytes = arguments.word();
   std::int64_t output_bytes = -1;
-  if (argc == 4) {
-    const std::string_view text = argv[3];
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), output_bytes);
-    if (error != std::errc() || end != text.data() + text.size()) output_bytes = -1;
+  if (bytes) {
+    const auto [end, error] =
+        std::from_chars(bytes->data(), bytes->data() + bytes->size(), output_bytes);
+    if (error != std::errc() || end != bytes->data() + bytes->size()) output_bytes = -1;
   }
-  if (output_bytes < 0) {
+  if (!listing || !output || output_bytes < 0 || !arguments.empty()) {
     std::fputs(usage, stderr);
     return 2;
   }
-  ravel::copy_in_proportion(argv[1], argv[2], output_bytes);
+  ravel::copy_in_proportion(listing->c_str(), output->c_str(), output_bytes);
   return 0;
 }

@@ -37,6 +37,7 @@
 #include <tuple>
 #include <vector>
 
+#include "command_line.h"
 #include "crash_check_model.h"
 #include "crash_check_promises.h"
 #include "crash_check_trace.h"
@@ -497,16 +498,16 @@ void print_figures(const std::vector<Scenario>& scenarios,
 int check_main(int argc, char** argv) {
   bool expect_violations = false;
   std::string only;
-  for (int i = 1; i < argc; ++i) {
-    const std::string_view argument = argv[i];
-    if (argument == "--expect-violations") {
-      expect_violations = true;
-    } else if (argument == "--only" && i + 1 < argc) {
-      only = argv[++i];
-    } else {
-      std::fprintf(stderr, "usage: crash_check [--expect-violations] [--only NAME]\n");
-      return 2;
-    }
+  try {
+    ravel::ArgumentReader arguments(argc, argv);
+    expect_violations = arguments.flag("--expect-violations");
+    only = arguments.value("--only").value_or("");
+    arguments.finish();
+  } catch (const ravel::UsageError& error) {
+    std::fprintf(stderr,
+                 "crash_check: %s\nusage: crash_check [--expect-violations] [--only NAME]\n",
+                 error.what());
+    return 2;
   }
 
   const std::vector<Scenario> all = {
