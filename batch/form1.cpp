@@ -15,7 +15,7 @@ void Form1::Form_Load() { Command4_Click(); }
 void Form1::Command4_Click() {
   const FolderLock lock = hold_folder(folder_);
   if (edition_.converts_listing) generate_file();
-  run_report(folder_, edition_, ReportingWindow{window_start, window_end}, local_today());
+  run_report(folder_, edition_, ReportingWindow{window_start, window_end}, local_today(), summary);
 }
 
 void Form1::generate_file() { ravel::generate_file(folder_, edition_); }

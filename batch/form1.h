@@ -23,6 +23,9 @@ class Form1 {
   double window_start = 0.0;
   double window_end = 0.0;
 
+  // Where the report run counts its jobs, when monitoring asks; none otherwise.
+  ReportSummary* summary = nullptr;
+
  private:
   const Edition& edition_;
   std::filesystem::path folder_;

@@ -3,56 +3,84 @@
 
 #include <cstdio>
 #include <exception>
+#include <optional>
 #include <string>
 
+#include "check.h"
 #include "command_line.h"
 #include "form1.h"
-#include "platform.h"
 
-static constexpr const char* usage_text = "Usage: " RAVEL_PROGRAM " [--help] [--version]\n";
+static constexpr const char* usage_text =
+    "Usage: " RAVEL_PROGRAM
+    " [--folder DIR] [--check | --json] [--warning N] [--critical N]\n"
+    "       " RAVEL_PROGRAM " --help | --version\n";
 
 static constexpr const char* help_text =
     "\n"
     "Converts the job listing bpdbjobs.txt (one job per line, newest first) into the job\n"
     "table out1.txt, renders the jobs newer than the job marker jobid.txt into the day's\n"
     "backup report report_DD-MM-YY.html, and rewrites jobid.txt with the newest job id.\n"
-    "Run it without arguments, for example daily from a scheduler.\n"
+    "Run it daily from a scheduler; see ravelrun(1).\n"
     "\n"
-    "Files, all in the folder that holds the program:\n"
+    "Files, all in the data folder:\n"
     "  bpdbjobs.txt          the job listing (read)\n"
     "  out1.txt              the job table (rewritten)\n"
     "  jobid.txt             the job marker; before the first run, create it holding\n"
     "                        the line 0 to report every job\n"
     "  report_DD-MM-YY.html  the day's backup report (replaced when complete)\n"
     "\n"
+    "Options:\n"
+    "  --folder DIR  the data folder; without it, the folder that holds the program\n";
+
+static constexpr const char* exit_text =
+    "  -h, --help    print this help\n"
+    "  -V, --version print the version\n"
+    "\n"
     "Exit status: 0 done; 1 failed (one line on standard error names the error number,\n"
-    "file, line and field); 2 bad arguments.\n";
+    "file, line and field); 2 bad arguments. With --check or --json, the status of the\n"
+    "state, as above.\n";
+
+// What the command line asks for.
+struct Request {
+  std::optional<std::string> folder;
+  std::optional<ravel::CheckOptions> check;
+};
+
+static Request read_request(ravel::ArgumentReader& arguments) {
+  Request request{.folder = arguments.path("--folder"),
+                  .check = ravel::read_check_options(arguments)};
+  arguments.finish();
+  return request;
+}
 
 int main(int argc, char** argv) {
   ravel::ArgumentReader arguments(argc, argv);
+  Request request;
   try {
-    if (arguments.flag("--help")) {
-      std::fputs(usage_text, stdout);
-      std::fputs(help_text, stdout);
+    if (arguments.flag("--help", "-h")) {
+      std::printf("%s%s%s%s", usage_text, help_text, ravel::check_options_help, exit_text);
       return 0;
     }
-    if (arguments.flag("--version")) {
+    if (arguments.flag("--version", "-V")) {
       std::puts(RAVEL_PROGRAM " " RAVEL_VERSION);
       return 0;
     }
-    arguments.finish();
+    request = read_request(arguments);
   } catch (const ravel::UsageError& error) {
     std::fprintf(stderr, "%s: %s\n%s", RAVEL_PROGRAM, error.what(), usage_text);
     return 2;
   }
 
+  std::optional<ravel::Check> check;
+  if (request.check) check.emplace(*request.check);
   try {
-    ravel::Form1 form(ravel::RAVEL_EDITION, ravel::program_folder());
+    ravel::Form1 form(ravel::RAVEL_EDITION, ravel::data_folder(request.folder));
+    if (check) form.summary = &check->summary();
     form.Form_Load();
   } catch (...) {
-    std::fprintf(stderr, "%s\n",
-                 ravel::failure_line(RAVEL_PROGRAM, std::current_exception()).c_str());
-    return 1;
+    const std::string message = ravel::failure_message(std::current_exception());
+    std::fprintf(stderr, "%s: %s\n", RAVEL_PROGRAM, message.c_str());
+    return check ? static_cast<int>(check->tell_failure(message)) : 1;
   }
-  return 0;
+  return check ? static_cast<int>(check->tell_outcome()) : 0;
 }

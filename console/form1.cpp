@@ -61,7 +61,7 @@ void Form1::Command1_Click() {
   Command3_Click();
   const ReportingWindow window{window_start, window_end};
   process_listing(folder_, window);
-  run_report(folder_, console_edition, window, local_today());
+  run_report(folder_, console_edition, window, local_today(), summary);
 }
 
 std::optional<UpdateOutcome> Form1::Command2_Click() {
@@ -76,7 +76,8 @@ std::optional<UpdateOutcome> Form1::Command2_Click() {
 
 void Form1::Command4_Click() {
   const FolderLock lock = hold_folder(folder_);
-  run_report(folder_, console_edition, ReportingWindow{window_start, window_end}, local_today());
+  run_report(folder_, console_edition, ReportingWindow{window_start, window_end}, local_today(),
+             summary);
 }
 
 }  // namespace ravel

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "picker.h"
+#include "report.h"
 #include "update.h"
 
 namespace ravel {
@@ -58,6 +59,10 @@ class Form1 {
 
   double window_start = 0.0;
   double window_end = 0.0;
+
+  // Where the report runs of Process and HTML Report count their jobs, when monitoring asks;
+  // none otherwise.
+  ReportSummary* summary = nullptr;
 
   Picker& dp1;
   Picker& tp1;

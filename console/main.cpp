@@ -8,8 +8,11 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <system_error>
 
+#include "check.h"
 #include "command_line.h"
+#include "failure.h"
 #include "form1.h"
 #include "platform.h"
 #include "window_module.h"
@@ -17,16 +20,17 @@
 namespace {
 
 constexpr const char* usage_text =
-    "Usage: ravelbook\n"
+    "Usage: ravelbook [--folder DIR] [--check | --json] [--warning N] [--critical N]\n"
     "       ravelbook --process --start \"YYYY-MM-DD HH:MM:SS\" --end \"YYYY-MM-DD HH:MM:SS\"\n"
+    "                 [--folder DIR] [--check | --json] [--warning N] [--critical N]\n"
     "       ravelbook --update FILE [--store DIR]\n"
-    "       ravelbook --window [--store DIR]\n"
+    "       ravelbook --window [--folder DIR] [--store DIR]\n"
     "       ravelbook --help | --version\n";
 
 constexpr const char* help_text =
     "\n"
-    "Without arguments: renders out1.txt of the program's folder into the day's backup\n"
-    "report report_DD-MM-YY.html, as the console does at start-up.\n"
+    "Without arguments: renders out1.txt of the data folder into the day's backup report\n"
+    "report_DD-MM-YY.html, as the console does at start-up.\n"
     "\n"
     "--process   selects the jobs of bpdbjobs.txt that started between --start and --end\n"
     "            (both included; the listing must be newest first), groups them by the\n"
@@ -41,8 +45,18 @@ constexpr const char* help_text =
     "            Report, which run the actions above. A failure shows the error, prints\n"
     "            it on standard error and ends the program.\n"
     "\n"
+    "Options:\n"
+    "  --folder DIR  the data folder of the report and of Process; without it, the folder\n"
+    "                that holds the program\n"
+    "  --store DIR   the store folder of the update\n";
+
+constexpr const char* exit_text =
+    "  -h, --help    print this help\n"
+    "  -V, --version print the version\n"
+    "\n"
     "Exit status: 0 done; 1 failed (one line on standard error names the error number,\n"
-    "file, line and field); 2 bad arguments; 3 the update file was not proper.\n";
+    "file, line and field); 2 bad arguments; 3 the update file was not proper. With --check\n"
+    "or --json, the status of the state, as above.\n";
 
 // The dialogs of the update when no window is shown: the file named on the command line, and
 // messages on standard output.
@@ -74,6 +88,8 @@ struct Request {
   ravel::LocalDateTime start, end;
   std::filesystem::path update_file;
   std::filesystem::path store = ravel::default_store_folder();
+  std::optional<std::string> folder;
+  std::optional<ravel::CheckOptions> check;
 };
 
 Request read_request(ravel::ArgumentReader& arguments) {
@@ -84,9 +100,17 @@ Request read_request(ravel::ArgumentReader& arguments) {
   const std::optional<std::string> end = arguments.value("--end");
   const std::optional<std::string> update = arguments.value("--update");
   const std::optional<std::string> store = arguments.value("--store");
+  request.folder = arguments.path("--folder");
+  request.check = ravel::read_check_options(arguments);
   arguments.finish();
   if (process + window + update.has_value() > 1) {
     throw ravel::UsageError("--process, --update and --window exclude each other");
+  }
+  if (request.folder && update) {
+    throw ravel::UsageError("--folder goes with the start-up report, --process or --window");
+  }
+  if (request.check && (update || window)) {
+    throw ravel::UsageError("--check and --json go with the start-up report or --process");
   }
   if (!process && (start || end)) throw ravel::UsageError("--start and --end go with --process");
   if (store && !update && !window) {
@@ -114,10 +138,13 @@ void pick(ravel::Picker& date_picker, ravel::Picker& time_picker, ravel::LocalDa
 }
 
 // The actions without a window: the start-up report, Process, or the listing update.
-std::optional<ravel::UpdateOutcome> run_without_window(const Request& request) {
+std::optional<ravel::UpdateOutcome> run_without_window(const Request& request,
+                                                       const std::filesystem::path& folder,
+                                                       ravel::ReportSummary* summary) {
   ravel::ValuePicker dp1, tp1, dp2, tp2;
   CommandLineDialogs dialogs(request.update_file);
-  ravel::Form1 form(ravel::program_folder(), request.store, {dp1, tp1, dp2, tp2, dialogs});
+  ravel::Form1 form(folder, request.store, {dp1, tp1, dp2, tp2, dialogs});
+  form.summary = summary;
   if (request.action == Request::Action::update) return form.Command2_Click();
   if (request.action == Request::Action::process) {
     form.set_up_time_pickers();
@@ -130,15 +157,34 @@ std::optional<ravel::UpdateOutcome> run_without_window(const Request& request) {
   return std::nullopt;
 }
 
+// The window module: beside the program in a build, in the module folder of an install.
+std::filesystem::path window_module_path() {
+  const std::filesystem::path program = ravel::program_folder();
+  std::error_code ignored;
+  if (std::filesystem::exists(program / RAVEL_WINDOW_MODULE, ignored)) {
+    return program / RAVEL_WINDOW_MODULE;
+  }
+  return (program / RAVEL_INSTALLED_WINDOW_MODULE).lexically_normal();
+}
+
 // Only this path loads the window module and with it Qt, so the others run where there is no
 // display and without Qt's cost. False when a handler failed and the window's error path ended
 // the program.
-bool run_window(int& argc, char** argv, const std::filesystem::path& store) {
-  const std::filesystem::path path = ravel::program_folder() / RAVEL_WINDOW_MODULE;
-  void* module = ravel::load_module(path, RAVEL_WINDOW_MODULE);
+bool run_window(int& argc, char** argv, const std::filesystem::path& folder,
+                const std::filesystem::path& store) {
+  void* module = nullptr;
+  try {
+    module = ravel::load_module(window_module_path(), RAVEL_WINDOW_MODULE);
+  } catch (ravel::Failure& failure) {
+    // A server install leaves the window out; say where it comes from.
+    if (failure.code() == ravel::ErrorCode::file_not_found) {
+      failure.add_detail("the window comes with the package ravel-window");
+    }
+    throw;
+  }
   const auto run = reinterpret_cast<ravel::WindowMain>(
       ravel::module_function(module, ravel::window_main_name, RAVEL_WINDOW_MODULE));
-  return run(&argc, argv, store.string().c_str()) == 0;
+  return run(&argc, argv, folder.string().c_str(), store.string().c_str()) == 0;
 }
 
 }  // namespace
@@ -147,12 +193,13 @@ int main(int argc, char** argv) {
   ravel::ArgumentReader arguments(argc, argv);
   Request request;
   try {
-    if (arguments.flag("--help")) {
+    if (arguments.flag("--help", "-h")) {
       std::fputs(usage_text, stdout);
       std::printf(help_text, ravel::default_store_folder().string().c_str());
+      std::printf("%s%s", ravel::check_options_help, exit_text);
       return 0;
     }
-    if (arguments.flag("--version")) {
+    if (arguments.flag("--version", "-V")) {
       std::puts("ravelbook " RAVEL_VERSION);
       return 0;
     }
@@ -162,16 +209,20 @@ int main(int argc, char** argv) {
     return 2;
   }
 
+  std::optional<ravel::Check> check;
+  if (request.check) check.emplace(*request.check);
   try {
+    const std::filesystem::path folder = ravel::data_folder(request.folder);
     if (request.action == Request::Action::window) {
-      if (!run_window(argc, argv, request.store)) return 1;
-    } else if (run_without_window(request) == ravel::UpdateOutcome::not_proper) {
+      if (!run_window(argc, argv, folder, request.store)) return 1;
+    } else if (run_without_window(request, folder, check ? &check->summary() : nullptr) ==
+               ravel::UpdateOutcome::not_proper) {
       return 3;
     }
   } catch (...) {
-    std::fprintf(stderr, "%s\n",
-                 ravel::failure_line("ravelbook", std::current_exception()).c_str());
-    return 1;
+    const std::string message = ravel::failure_message(std::current_exception());
+    std::fprintf(stderr, "ravelbook: %s\n", message.c_str());
+    return check ? static_cast<int>(check->tell_failure(message)) : 1;
   }
-  return 0;
+  return check ? static_cast<int>(check->tell_outcome()) : 0;
 }

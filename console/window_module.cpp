@@ -3,7 +3,6 @@
 #include <QApplication>
 #include <type_traits>
 
-#include "platform.h"
 #include "window.h"
 
 #ifdef _WIN32
@@ -12,10 +11,10 @@
 #define RAVEL_EXPORT __attribute__((visibility("default")))
 #endif
 
-extern "C" RAVEL_EXPORT int ravelbook_window_main(int* argc, char** argv,
+extern "C" RAVEL_EXPORT int ravelbook_window_main(int* argc, char** argv, const char* folder,
                                                   const char* store_folder) {
   QApplication application(*argc, argv);
-  ravel::ConsoleWindow window(ravel::program_folder(), store_folder);
+  ravel::ConsoleWindow window(folder, store_folder);
   window.set_up_time_pickers();
   window.show();
   QApplication::exec();

@@ -3,9 +3,9 @@
 
 namespace ravel {
 
-// Shows the console window until it is closed; 0 then, 1 when a handler failed and the
-// window's error path ended the program.
-using WindowMain = int (*)(int* argc, char** argv, const char* store_folder);
+// Shows the console window over the data folder `folder` until it is closed; 0 then, 1 when a
+// handler failed and the window's error path ended the program.
+using WindowMain = int (*)(int* argc, char** argv, const char* folder, const char* store_folder);
 inline constexpr const char* window_main_name = "ravelbook_window_main";
 
 }  // namespace ravel

@@ -1,10 +1,13 @@
 #include "command_line.h"
 
 #include <algorithm>
+#include <charconv>
 #include <new>
+#include <system_error>
 #include <utility>
 
 #include "failure.h"
+#include "platform.h"
 
 namespace ravel {
 
@@ -22,8 +25,10 @@ std::optional<std::string> ArgumentReader::word() {
   return result;
 }
 
-bool ArgumentReader::flag(std::string_view name) {
-  const auto found = std::find(arguments_.begin(), arguments_.end(), name);
+bool ArgumentReader::flag(std::string_view name, std::string_view short_name) {
+  const auto found = std::find_if(arguments_.begin(), arguments_.end(), [&](const auto& argument) {
+    return argument == name || (!short_name.empty() && argument == short_name);
+  });
   if (found == arguments_.end()) return false;
   arguments_.erase(found);
   return true;
@@ -49,6 +54,24 @@ std::optional<std::string> ArgumentReader::value(std::string_view name) {
   return std::nullopt;
 }
 
+std::optional<std::string> ArgumentReader::path(std::string_view name) {
+  std::optional<std::string> text = value(name);
+  if (text && text->empty()) throw UsageError(std::string(name) + " needs a path, not \"\"");
+  return text;
+}
+
+std::optional<std::int64_t> ArgumentReader::count(std::string_view name) {
+  const std::optional<std::string> text = value(name);
+  if (!text) return std::nullopt;
+  std::int64_t number = 0;
+  const char* const end = text->data() + text->size();
+  const auto [stop, error] = std::from_chars(text->data(), end, number);
+  if (error != std::errc() || stop != end || number < 1) {
+    throw UsageError(std::string(name) + " needs a whole number from 1 up, not \"" + *text + "\"");
+  }
+  return number;
+}
+
 void ArgumentReader::finish() const {
   if (arguments_.empty()) return;
   const std::string& first = arguments_.front();
@@ -56,21 +79,40 @@ void ArgumentReader::finish() const {
   throw UsageError("unexpected argument " + first);
 }
 
-std::string failure_line(std::string_view program, const std::exception_ptr& error) {
-  std::string text(program);
-  text += ": ";
+std::string failure_message(const std::exception_ptr& error) {
   try {
     std::rethrow_exception(error);
   } catch (const Failure& failure) {
-    text += failure.message();
+    return failure.message();
   } catch (const std::bad_alloc&) {
-    text += Failure(ErrorCode::out_of_memory, "").message();
+    return Failure(ErrorCode::out_of_memory, "").message();
   } catch (const std::exception& other) {
-    text += Failure(ErrorCode::internal, other.what()).message();
+    return Failure(ErrorCode::internal, other.what()).message();
   } catch (...) {
-    text += Failure(ErrorCode::internal, "unknown exception").message();
+    return Failure(ErrorCode::internal, "unknown exception").message();
   }
-  return text;
+}
+
+std::string failure_line(std::string_view program, const std::exception_ptr& error) {
+  return std::string(program) + ": " + failure_message(error);
+}
+
+std::filesystem::path data_folder(const std::optional<std::string>& named) {
+  if (!named) return program_folder();
+  std::error_code error;
+  const std::filesystem::file_status status = std::filesystem::status(*named, error);
+  if (status.type() == std::filesystem::file_type::not_found) {
+    throw std::move(Failure(ErrorCode::path_not_found, "no such folder").in_file(*named));
+  }
+  if (error) {
+    const ErrorCode code = error == std::errc::permission_denied ? ErrorCode::permission_denied
+                                                                 : ErrorCode::path_file_access;
+    throw std::move(Failure(code, error.message()).in_file(*named));
+  }
+  if (status.type() != std::filesystem::file_type::directory) {
+    throw std::move(Failure(ErrorCode::path_file_access, "not a folder").in_file(*named));
+  }
+  return *named;
 }
 
 }  // namespace ravel

@@ -28,6 +28,17 @@ struct RowRules {
   std::int64_t marker_row = 0;
   // Whether a row without a status column is tinted (rather than failing).
   bool missing_status_tints = false;
+
+  // The columns that monitoring names a job by; no_column where the table has none. A start or
+  // end column that is also an instant column is named by its date-time text.
+  std::size_t job_id_column = 0;
+  std::size_t policy_column = no_column;
+  std::size_t client_column = no_column;
+  std::size_t schedule_column = no_column;
+  std::array<std::size_t, 2> start_end_columns{no_column, no_column};
+  std::size_t kilobytes_column = no_column;
+  // Whether the policy stands only on a group's first row and holds for the rows after it.
+  bool policy_on_first_row = false;
 };
 
 struct Edition {
@@ -71,12 +82,20 @@ inline constexpr RowRules wide_rows{.status_column = 1,
                                     .instant_columns = {8, 9},
                                     .duration_column = 10,
                                     .job_filter = JobFilter::stop_at_first_reported,
-                                    .marker_row = 1};
+                                    .marker_row = 1,
+                                    .policy_column = 2,
+                                    .client_column = 3,
+                                    .schedule_column = 4,
+                                    .start_end_columns = {8, 9},
+                                    .kilobytes_column = 11};
 inline constexpr RowRules brief_rows{.status_column = 1,
                                      .instant_columns = {3, 5},
                                      .duration_column = 4,
                                      .job_filter = JobFilter::stop_at_first_reported,
-                                     .marker_row = 1};
+                                     .marker_row = 1,
+                                     .policy_column = 2,
+                                     .start_end_columns = {3, 5},
+                                     .kilobytes_column = 6};
 
 inline constexpr std::string_view violet_tint = "<TR BGCOLOR=\"DD44EE\">";
 
@@ -104,17 +123,27 @@ inline constexpr Edition brief_edition{.name = "brief",
 // The console renders the table in its folder without converting; job ids are compared as
 // numbers and older rows skipped, and the second data row names the new marker. Its own
 // grouped table is rendered whole, with the texts as they stand and the marker left alone.
-inline constexpr Edition console_edition{
-    .name = "console",
-    .converts_listing = false,
-    .rows = {.status_column = 1,
-             .instant_columns = {3, 5},
-             .duration_column = 4,
-             .job_filter = JobFilter::skip_reported,
-             .marker_row = 2},
-    .storage_group_banner = true,
-    .status_tint_row = violet_tint,
-    .grouped_table_header = grouped_table_header,
-    .grouped_rows = {.status_column = 9, .missing_status_tints = true}};
+inline constexpr Edition console_edition{.name = "console",
+                                         .converts_listing = false,
+                                         .rows = {.status_column = 1,
+                                                  .instant_columns = {3, 5},
+                                                  .duration_column = 4,
+                                                  .job_filter = JobFilter::skip_reported,
+                                                  .marker_row = 2,
+                                                  .policy_column = 2,
+                                                  .start_end_columns = {3, 5},
+                                                  .kilobytes_column = 6},
+                                         .storage_group_banner = true,
+                                         .status_tint_row = violet_tint,
+                                         .grouped_table_header = grouped_table_header,
+                                         .grouped_rows = {.status_column = 9,
+                                                          .missing_status_tints = true,
+                                                          .job_id_column = 11,
+                                                          .policy_column = 0,
+                                                          .client_column = 2,
+                                                          .schedule_column = 1,
+                                                          .start_end_columns = {3, 4},
+                                                          .kilobytes_column = 6,
+                                                          .policy_on_first_row = true}};
 
 }  // namespace ravel

@@ -169,10 +169,49 @@ static void write_row(TextWriter& out, std::string_view line,
   out.write(row_closing);
 }
 
+// A field as the report shows it: an instant as its date-time text, other texts as they stand.
+static std::string shown_text(std::string_view field, std::size_t column, const RowRules& rules) {
+  if (field.empty() || !is_instant(column, rules)) return std::string(field);
+  char text[date_time_text_size];
+  return std::string(text,
+                     write_date_time_text(lenient_number(field) + display_offset_seconds, text));
+}
+
+// Counts a rendered row into the summary. A row without a status field (a policy that ran no
+// job) is no job. A field a short row lacks counts as empty, so that counting never fails a
+// run that rendered.
+static void count_job(ReportSummary& summary, std::string& group_policy,
+                      const std::vector<std::string_view>& fields, const RowRules& rules) {
+  if (rules.policy_on_first_row && rules.policy_column < fields.size() &&
+      !fields[rules.policy_column].empty()) {
+    group_policy = fields[rules.policy_column];
+  }
+  if (rules.status_column >= fields.size()) return;
+  ++summary.jobs;
+  if (rules.kilobytes_column < fields.size()) {
+    summary.kilobytes += lenient_number(fields[rules.kilobytes_column]);
+  }
+  const std::string_view status = fields[rules.status_column];
+  if (status == "0") return;
+  const auto named = [&](std::size_t column) -> std::optional<std::string> {
+    if (column == no_column) return std::nullopt;
+    return column < fields.size() ? shown_text(fields[column], column, rules) : std::string();
+  };
+  FailedJob job{.job_id = named(rules.job_id_column).value_or(""),
+                .status = std::string(status),
+                .policy = named(rules.policy_column),
+                .client = named(rules.client_column),
+                .schedule = named(rules.schedule_column),
+                .start = named(rules.start_end_columns[0]),
+                .end = named(rules.start_end_columns[1])};
+  if (rules.policy_on_first_row) job.policy = group_policy;
+  summary.failed_jobs.push_back(std::move(job));
+}
+
 std::optional<std::string> render_report(std::string_view header, LineReader& table,
                                          TextWriter& report, const Edition& edition,
                                          const RowRules& rules, const ReportingWindow& window,
-                                         double stored_job_id) {
+                                         double stored_job_id, ReportSummary* summary) {
   report.write_line(head_block);
   write_title(report, window);
   write_header_row(report, header);
@@ -180,6 +219,7 @@ std::optional<std::string> render_report(std::string_view header, LineReader& ta
 
   std::optional<std::string> marker;
   std::vector<std::string_view> fields;
+  std::string group_policy;
   std::int64_t row = 0;
   while (auto line = table.try_next()) {
     try {
@@ -193,6 +233,7 @@ std::optional<std::string> render_report(std::string_view header, LineReader& ta
         continue;
       }
       write_row(report, *line, fields, edition, rules);
+      if (summary) count_job(*summary, group_policy, fields, rules);
     } catch (Failure& failure) {
       failure.in_file(table.name()).at_line(table.line_number());
       throw;
@@ -208,9 +249,10 @@ const RowRules& row_rules(const Edition& edition, std::string_view header) {
   return grouped ? edition.grouped_rows : edition.rows;
 }
 
-static double read_stored_job_id(const std::filesystem::path& folder) {
+// The job marker's line as it stands.
+static std::string read_stored_job_id(const std::filesystem::path& folder) {
   try {
-    return lenient_number(read_first_line(folder / job_marker_name, std::string(job_marker_name)));
+    return read_first_line(folder / job_marker_name, std::string(job_marker_name));
   } catch (Failure& failure) {
     if (failure.code() == ErrorCode::file_not_found ||
         failure.code() == ErrorCode::input_past_end) {
@@ -235,12 +277,12 @@ static void publish(ReplacingFile& report, const std::filesystem::path& folder,
 }
 
 void run_report(const std::filesystem::path& folder, const Edition& edition,
-                const ReportingWindow& window, CivilDate today) {
+                const ReportingWindow& window, CivilDate today, ReportSummary* summary) {
   LineReader table(folder / job_table_name, std::string(job_table_name));
   // The marker is read before the report is created, so that a missing marker cannot cost the
   // day's earlier report. An edition that knows a grouped table looks at the header first: such
   // a table needs no marker at all.
-  std::optional<double> stored_job_id;
+  std::optional<std::string> stored_job_id;
   if (edition.grouped_table_header.empty()) stored_job_id = read_stored_job_id(folder);
   const std::string header(table.next());
   const RowRules& rules = row_rules(edition, header);
@@ -249,8 +291,14 @@ void run_report(const std::filesystem::path& folder, const Edition& edition,
 
   const std::string report_name = report_file_name(today);
   ReplacingFile report(folder / report_name, report_name);
-  const std::optional<std::string> marker = render_report(
-      header, table, report.writer(), edition, rules, window, stored_job_id.value_or(0.0));
+  const std::optional<std::string> marker =
+      render_report(header, table, report.writer(), edition, rules, window,
+                    stored_job_id ? lenient_number(*stored_job_id) : 0.0, summary);
+  if (summary) {
+    summary->report = folder / report_name;
+    summary->marker_before = stored_job_id;
+    summary->marker_after = rules.marker_row == 0 ? stored_job_id : marker.value_or("");
+  }
   if (rules.marker_row == 0) {
     report.commit();
   } else {

@@ -184,7 +184,9 @@ TEST_F(program_test, arguments_other_than_help_and_version_touch_no_file) {
     Outcome outcome = run(program, "--report-everything");
     EXPECT_EQ(outcome.status, 2);
     EXPECT_EQ(outcome.err, name + ": unknown option --report-everything\nUsage: " + name +
-                               " [--help] [--version]\n");
+                               " [--folder DIR] [--check | --json] [--warning N] [--critical "
+                               "N]\n       " +
+                               name + " --help | --version\n");
     outcome = run(program, "extra");
     EXPECT_EQ(outcome.status, 2);
     EXPECT_EQ(folder.listing(), "bpdbjobs.txt jobid.txt ");

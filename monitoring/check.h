@@ -1,0 +1,58 @@
+#pragma once
+// Monitoring mode: after a report run, one line in the monitoring plugins' convention, or one
+// JSON object for scripts, that tells how many reported jobs failed and the state to end with.
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+#include "command_line.h"
+#include "report.h"
+
+namespace ravel {
+
+// The monitoring plugins' states; each one's value is the exit status the convention gives it.
+enum class CheckState { ok = 0, warning = 1, critical = 2, unknown = 3 };
+
+struct CheckOptions {
+  // One JSON object instead of the line.
+  bool json = false;
+  // The number of failed jobs from which the run is a warning (0: never) and critical.
+  std::int64_t warning = 0;
+  std::int64_t critical = 1;
+};
+
+// Takes --check, --json, --warning N and --critical N; std::nullopt without --check and --json.
+std::optional<CheckOptions> read_check_options(ArgumentReader& arguments);
+
+// The part of a program's --help that tells the options above.
+inline constexpr const char* check_options_help =
+    "  --check       after the run, print one line in the monitoring plugins' convention and\n"
+    "                exit with its state: OK (0) when no reported job failed, WARNING (1) or\n"
+    "                CRITICAL (2) when the failed jobs reach --warning or --critical,\n"
+    "                UNKNOWN (3) when the run itself failed (after its error line)\n"
+    "  --json        the same, as one JSON object for scripts instead of the line\n"
+    "  --warning N   WARNING from N failed jobs on (default: never)\n"
+    "  --critical N  CRITICAL from N failed jobs on (default: 1)\n";
+
+// One monitored run: times it, holds what it counts, and tells the outcome on standard output.
+class Check {
+ public:
+  explicit Check(CheckOptions options);
+
+  ReportSummary& summary() { return summary_; }
+  // Prints the line or object of a run that completed and returns its state.
+  CheckState tell_outcome() const;
+  // Prints the line or object of a run that failed with `message` and returns "unknown".
+  CheckState tell_failure(std::string_view message) const;
+
+ private:
+  double run_seconds() const;
+
+  CheckOptions options_;
+  ReportSummary summary_;
+  std::chrono::steady_clock::time_point start_;
+};
+
+}  // namespace ravel
