@@ -201,6 +201,40 @@ TEST_F(program_test, arguments_other_than_help_and_version_touch_no_file) {
   }
 }
 
+// A data folder apart from the program: the run reads and writes there only, and a folder that
+// is missing or is no folder fails naming it, before anything is touched.
+TEST_F(program_test, folder_option_names_the_data_folder) {
+  testing::TestFolder data;
+  data.write("bpdbjobs.txt", listing);
+  for (const char* program : {RAVELRUN_TINTED, RAVELRUN_PLAIN, RAVELRUN_BRIEF}) {
+    data.write("jobid.txt", "103\r\n");
+    const Outcome outcome = run(program, "--folder '" + data.path().string() + "'");
+    EXPECT_EQ(outcome.status, 0) << program << outcome.err;
+    EXPECT_EQ(data.read("jobid.txt"), "105\r\n") << program;
+    EXPECT_EQ(data.listing(), "bpdbjobs.txt jobid.txt out1.txt " + report + " ") << program;
+    EXPECT_EQ(folder.listing(), "") << program;
+  }
+
+  data.write("a-file", "");
+  const std::string before = data.listing();
+  const struct {
+    std::string folder;
+    std::string error;
+  } failures[] = {
+      {(data / "missing").string(),
+       "error 76: Path not found: " + (data / "missing").string() + ": no such folder"},
+      {(data / "a-file").string(),
+       "error 75: Path/File access error: " + (data / "a-file").string() + ": not a folder"},
+  };
+  for (const auto& c : failures) {
+    const Outcome outcome = run(RAVELRUN_TINTED, "--folder '" + c.folder + "'");
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_EQ(outcome.err, "ravelrun-tinted: " + c.error + "\n");
+    EXPECT_EQ(data.listing(), before);
+    EXPECT_EQ(folder.listing(), "");
+  }
+}
+
 TEST_F(program_test, program_started_through_a_link_works_in_its_own_folder) {
   testing::TestFolder elsewhere;
   folder.write("bpdbjobs.txt", listing);

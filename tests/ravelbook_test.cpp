@@ -82,12 +82,39 @@ TEST_F(ravelbook_test, process_selects_the_window_and_groups_by_policy) {
   EXPECT_NE(html.find("<TD>FS</TD><TD>Not Found</TD>"), std::string::npos);
 }
 
+// The start-up report and Process work on the data folder that --folder names; a missing one
+// fails before anything is touched.
+TEST_F(ravelbook_test, folder_option_names_the_data_folder_of_report_and_process) {
+  testing::TestFolder data;
+  data.write("out1.txt", std::string(brief_table_header) + "\r\n10000,0,p,0,60,0,1,2,3\r\n");
+  data.write("jobid.txt", "9999\r\n");
+  const std::string in_data = " --folder '" + data.path().string() + "'";
+  Outcome outcome = run(in_data);
+  EXPECT_EQ(outcome.status, 0) << outcome.err;
+  EXPECT_NE(data.read(report).find("<TR><TD>10000</TD>"), std::string::npos);
+
+  data.write("bpdbjobs.txt", listing_line("3", "Exch", "1296539200"));
+  data.write("policy_list.txt", "Exch\r\n");
+  outcome = run("--process --start '2011-02-01 13:45:10' --end '2011-02-01 13:50:00'" + in_data);
+  EXPECT_EQ(outcome.status, 0) << outcome.err;
+  EXPECT_EQ(data.read("out1.txt").rfind(grouped_table_header, 0), 0u);
+  EXPECT_EQ(data.listing(),
+            "bpdbjobs.txt jobid.txt out.txt out1.txt out2.txt policy_list.txt " + report + " ");
+  EXPECT_EQ(folder.listing(), "");
+
+  outcome = run("--folder '" + (data / "missing").string() + "'");
+  EXPECT_EQ(outcome.status, 1);
+  EXPECT_EQ(outcome.err, "ravelbook: error 76: Path not found: " + (data / "missing").string() +
+                             ": no such folder\n");
+}
+
 TEST_F(ravelbook_test, bad_arguments_touch_no_file) {
   for (const char* arguments :
        {"--process --start '2011-02-30 00:00:00' --end '2011-02-01 00:00:00'",
         "--process --start '2011-02-01' --end '2011-02-01 00:00:00'", "--process",
         "--start '2011-02-01 00:00:00'", "--update", "--store /tmp", "--frobnicate", "stray",
-        "--update a --process --start '2011-02-01 00:00:00' --end '2011-02-01 00:00:00'"}) {
+        "--update a --process --start '2011-02-01 00:00:00' --end '2011-02-01 00:00:00'",
+        "--update a --folder /tmp", "--update a --check", "--window --json", "--folder ''"}) {
     const Outcome outcome = run(arguments);
     EXPECT_EQ(outcome.status, 2) << arguments;
     EXPECT_EQ(outcome.err.rfind("ravelbook: ", 0), 0u) << arguments;
