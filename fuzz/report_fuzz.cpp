@@ -162,18 +162,23 @@ static void check_render_in_memory(const std::vector<std::string>& lines,
   check(&row_rules(edition, lines[0]) == &rules, "the header picks the wrong rules", lines[0]);
   const Page expected = expected_page(lines, edition, rules, stored_job_id);
 
+  // Counting for monitoring rides along: it must change neither the page nor the outcome.
   Page actual;
+  ReportSummary summary;
   LineReader table = LineReader::from_text(table_text, "out1.txt");
   table.next();
   {
     TextWriter report(actual.html);
     try {
-      actual.marker =
-          render_report(lines[0], table, report, edition, rules, ReportingWindow{}, stored_job_id);
+      actual.marker = render_report(lines[0], table, report, edition, rules, ReportingWindow{},
+                                    stored_job_id, &summary);
     } catch (const Failure& failure) {
       actual.outcome = Outcome::of(failure);
     }
   }
+  check(summary.jobs >= 0 && summary.jobs < static_cast<std::int64_t>(lines.size()) &&
+            summary.failed_jobs.size() <= static_cast<std::size_t>(summary.jobs),
+        "the jobs counted exceed the rows", std::to_string(summary.jobs));
   check_outcome(actual.outcome, expected.outcome, edition.name);
   if (!expected.outcome.failed) {
     check(actual.html == expected.html, "the page differs from the rules", actual.html);

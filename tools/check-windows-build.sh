@@ -13,9 +13,10 @@ fi
 
 out=$(mktemp -d)
 trap 'rm -rf "$out"' EXIT
-flags=(-std=c++20 -O1 -Wall -Wextra -Wpedantic -Werror -I"$root/pipeline" -I"$root/batch")
+flags=(-std=c++20 -O1 -Wall -Wextra -Wpedantic -Werror -I"$root/pipeline" -I"$root/monitoring"
+  -I"$root/batch")
 pids=()
-for source in "$root"/pipeline/*.cpp "$root/batch/form1.cpp"; do
+for source in "$root"/pipeline/*.cpp "$root/monitoring/check.cpp" "$root/batch/form1.cpp"; do
   [[ $source == *_posix.cpp ]] && continue
   "$compiler" "${flags[@]}" -c "$source" -o "$out/$(basename "$source").o" &
   pids+=($!)

@@ -2,7 +2,8 @@
 # Installs the Debian packages the build and the tests need, where they are missing.
 set -euo pipefail
 
-packages=(cmake make g++ libgtest-dev libgmock-dev qt6-base-dev libbenchmark-dev time clang libclang-rt-14-dev)
+packages=(cmake make g++ libgtest-dev libgmock-dev qt6-base-dev libbenchmark-dev time clang libclang-rt-14-dev
+  dpkg-dev file)
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||
