@@ -24,45 +24,25 @@ struct Job {
 };
 
 // A listing of the jobs, newest first: client "srv<id>", schedule "Full", 100 kilobytes each,
-// all started at the same instant and each one selected by the console's Process.
+// all started at the same instant, and each one selected by the console's Process (by field 32,
+// the twentieth from the end).
 std::string listing_of(const std::vector<Job>& jobs) {
   std::string listing;
   for (const Job& job : jobs) {
-    for (int i = 0; i < 52; ++i) {
-      if (i > 0) listing += ',';
-      switch (i) {
-        case 0:
-          listing += job.id;
-          break;
-        case 3:
-          listing += job.status;
-          break;
-        case 4:
-          listing += job.policy;
-          break;
-        case 5:
-          listing += "Full";
-          break;
-        case 6:
-          listing += "srv" + job.id;
-          break;
-        case 8:
-          listing += "1296539110";
-          break;
-        case 10:
-          listing += "1296542835";
-          break;
-        case 14:
-          listing += "100";
-          break;
-        case 32:  // The twentieth field from the end, which selects a job for Process.
-          listing += "1";
-          break;
-        default:
-          listing += std::to_string(i);
-      }
-    }
-    listing += "\r\n";
+    std::vector<std::string> fields(52);
+    for (std::size_t i = 0; i < fields.size(); ++i) fields[i] = std::to_string(i);
+    fields[0] = job.id;
+    fields[3] = job.status;
+    fields[4] = job.policy;
+    fields[5] = "Full";
+    fields[6] = "srv" + job.id;
+    fields[8] = "1296539110";
+    fields[10] = "1296542835";
+    fields[14] = "100";
+    fields[32] = "1";
+    for (const std::string& field : fields) listing += field + ',';
+    listing.back() = '\r';
+    listing += '\n';
   }
   return listing;
 }
@@ -112,10 +92,6 @@ TEST_F(check_test, state_follows_the_failed_jobs_and_the_thresholds) {
       {RAVELRUN_TINTED, one_failed, "0", "--check --warning 2 --critical 3", 0,
        "RAVEL OK - 1 of 3 reported jobs failed: 104 status 96 (policy Exch_SG1, client srv104) "
        "| jobs=3 failed=1 kilobytes=300"},
-      {RAVELRUN_TINTED, five_failed, "0", "--critical=5 --check", 2,
-       "RAVEL CRITICAL - 5 of 5 reported jobs failed: 105 status 1 (policy Exch_SG1, client "
-       "srv105), 104 status 2 (policy Exch_SG1, client srv104), 103 status 3 (policy Exch_SG1, "
-       "client srv103) and 2 more | jobs=5 failed=5 kilobytes=500"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.program) + " " + c.arguments);

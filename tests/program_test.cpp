@@ -191,12 +191,16 @@ TEST_F(program_test, arguments_other_than_help_and_version_touch_no_file) {
     EXPECT_EQ(outcome.status, 2);
     EXPECT_EQ(folder.listing(), "bpdbjobs.txt jobid.txt ");
 
-    outcome = run(program, "--help");
-    EXPECT_EQ(outcome.status, 0);
-    EXPECT_NE(outcome.out.find("jobid.txt"), std::string::npos);
-    outcome = run(program, "--version");
-    EXPECT_EQ(outcome.status, 0);
-    EXPECT_EQ(outcome.out.rfind(name + " ", 0), 0u);
+    for (const char* help : {"--help", "-h"}) {
+      outcome = run(program, help);
+      EXPECT_EQ(outcome.status, 0);
+      EXPECT_NE(outcome.out.find("jobid.txt"), std::string::npos);
+    }
+    for (const char* version : {"--version", "-V"}) {
+      outcome = run(program, version);
+      EXPECT_EQ(outcome.status, 0);
+      EXPECT_EQ(outcome.out.rfind(name + " ", 0), 0u);
+    }
     EXPECT_EQ(folder.listing(), "bpdbjobs.txt jobid.txt ");
   }
 }

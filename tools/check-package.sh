@@ -96,15 +96,6 @@ line=$(ravelbook --folder "$site" --check) || status=$?
 [[ $status -eq 2 && $line == "RAVEL CRITICAL - "* && -f $report ]] ||
   fail "ravelbook --check exited $status: $line"
 
-step "a missing data folder is error 76, a file error 75"
-status=0
-ravelrun-brief --folder "$work/missing" 2>"$work/err" || status=$?
-[[ $status -eq 1 ]] && grep -q "error 76: Path not found: $work/missing" "$work/err" ||
-  fail "missing folder: exit $status, $(cat "$work/err")"
-status=0
-ravelbook --folder "$site/jobid.txt" 2>"$work/err" || status=$?
-[[ $status -eq 1 ]] && grep -q "error 75: " "$work/err" || fail "file as folder: $(cat "$work/err")"
-
 step "ravelbook --window without ravel-window names the package"
 status=0
 ravelbook --window --folder "$site" 2>"$work/err" || status=$?
