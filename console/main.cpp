@@ -58,6 +58,12 @@ constexpr const char* exit_text =
     "file, line and field); 2 bad arguments; 3 the update file was not proper. With --check\n"
     "or --json, the status of the state, as above.\n";
 
+void print_help() {
+  std::fputs(usage_text, stdout);
+  std::printf(help_text, ravel::default_store_folder().string().c_str());
+  std::printf("%s%s", ravel::check_options_help, exit_text);
+}
+
 // The dialogs of the update when no window is shown: the file named on the command line, and
 // messages on standard output.
 class CommandLineDialogs : public ravel::ConsoleDialogs {
@@ -194,9 +200,7 @@ int main(int argc, char** argv) {
   Request request;
   try {
     if (arguments.flag("--help", "-h")) {
-      std::fputs(usage_text, stdout);
-      std::printf(help_text, ravel::default_store_folder().string().c_str());
-      std::printf("%s%s", ravel::check_options_help, exit_text);
+      print_help();
       return 0;
     }
     if (arguments.flag("--version", "-V")) {
