@@ -138,4 +138,11 @@ for package in ravel ravel-window; do
     fail "$package is still installed"
   fi
 done
+step "apt-get purge ravel ravel-window"
+apt_get purge ravel ravel-window
+for package in ravel ravel-window; do
+  if dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -qv 'not-installed'; then
+    fail "$package is left as $(dpkg-query -W -f='${Status}' "$package")"
+  fi
+done
 echo "check-package: installed, ran and removed cleanly"
