@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -123,9 +122,12 @@ TEST_F(check_test, run_writes_the_same_files_with_and_without_check) {
 }
 
 // Without the run time, which differs from run to run.
-std::string timeless(const std::string& text) {
-  return std::regex_replace(text, std::regex("\"run_seconds\":[0-9]+\\.[0-9]{3}\\}"),
-                            "\"run_seconds\":T}");
+std::string timeless(std::string text) {
+  const std::string key = "\"run_seconds\":";
+  const std::size_t start = text.find(key);
+  if (start == std::string::npos) return text;
+  const std::size_t end = text.find('}', start);
+  return text.replace(start + key.size(), end - start - key.size(), "T");
 }
 
 TEST_F(check_test, json_object_escapes_listing_text_and_reads_high_bytes_as_latin1) {
