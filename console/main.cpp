@@ -130,10 +130,10 @@ Request read_request(ravel::ArgumentReader& arguments) {
   if (update) {
     if (update->empty()) throw ravel::UsageError("--update needs a file");
     request.action = Request::Action::update;
-    request.update_file = *update;
+    request.update_file = ravel::path_from_utf8(*update);
   }
   if (window) request.action = Request::Action::window;
-  if (store) request.store = *store;
+  if (store) request.store = ravel::path_from_utf8(*store);
   return request;
 }
 

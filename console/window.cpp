@@ -7,78 +7,65 @@
 #include <QPalette>
 #include <QString>
 #include <algorithm>
-#include <cmath>
 #include <cstdio>
+#include <iterator>
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "command_line.h"
 
 namespace ravel {
 
 static constexpr std::string_view program_name = "ravelbook";
-static constexpr std::int32_t client_width = 8835;
-static constexpr std::int32_t client_height = 7635;
-static constexpr std::int32_t credit_step = 100;
-static constexpr int timer_interval_ms = 70;
 
-int twips_to_pixels(std::int32_t twips, double dpi) {
-  return static_cast<int>(std::lround(twips * dpi / 1440.0));
+static QString qt_text(std::string_view utf8) {
+  return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
 }
 
-std::int32_t pixels_to_twips(int pixels, double dpi) {
-  return static_cast<std::int32_t>(std::lround(pixels * 1440.0 / dpi));
-}
-
-std::int32_t next_credit_left(std::int32_t left, std::int32_t width, std::int32_t outer_width) {
-  // Single precision as the form has always added them: far out, the rounded sum can reach 0
-  // where the exact one would not.
-  const float right = static_cast<float>(left) + static_cast<float>(width);
-  return right > 0.0f ? left - credit_step : outer_width;
-}
-
-// The form's classic face, 8.25 pt sans serif, or the nearest one installed: the window's
-// default font, and the pickers' own.
-static QFont classic_font() {
-  QFont font(QStringLiteral("MS Sans Serif"));
-  font.setStyleHint(QFont::SansSerif);
-  font.setPointSizeF(8.25);
+static QFont qt_font(const FontDesign& design, QFont::StyleHint hint) {
+  QFont font(qt_text(design.face));
+  font.setStyleHint(hint);
+  font.setPointSizeF(design.points);
+  font.setBold(design.bold);
   return font;
 }
 
-static QFont credit_font() {
-  QFont font(QStringLiteral("Times New Roman"), 12, QFont::Bold);
-  font.setStyleHint(QFont::Serif);
-  return font;
+// The form's classic face, or the nearest one installed: the window's default font, and the
+// pickers' own.
+static QFont classic_font() { return qt_font(form1_layout.classic_font, QFont::SansSerif); }
+
+static QColor qt_colour(const Colour& design) {
+  return QColor(design.red, design.green, design.blue);
 }
 
 ConsoleWindow::ConsoleWindow(std::filesystem::path folder, std::filesystem::path store,
                              ConsoleDialogs* dialogs, QWidget* parent)
     : QWidget(parent),
-      Label1(QStringLiteral("Start Date & Time"), this),
-      Label2(QStringLiteral("End Date & Time"), this),
+      Label1(qt_text(form1_layout.Label1.caption), this),
+      Label2(qt_text(form1_layout.Label2.caption), this),
       dp1(this),
       tp1(this),
       dp2(this),
       tp2(this),
-      Command4(QStringLiteral("HTML Report"), this),
-      Command1(QStringLiteral("Process"), this),
-      Command2(QStringLiteral("Update Database"), this),
-      Command3(QStringLiteral("Command3"), this),
+      Command4(qt_text(form1_layout.Command4.caption), this),
+      Command1(qt_text(form1_layout.Command1.caption), this),
+      Command2(qt_text(form1_layout.Command2.caption), this),
+      Command3(qt_text(form1_layout.Command3.caption), this),
       Text1(this),
       Text2(this),
       Label3(this),
-      Label4(QStringLiteral("Ravelbook report console"), this),
+      Label4(qt_text(form1_layout.Label4.caption), this),
       Timer1(this),
       screen_dialogs_(*this),
       form_(std::move(folder), std::move(store),
             {dp1, tp1, dp2, tp2, dialogs != nullptr ? *dialogs : screen_dialogs_}),
-      credit_{0, 7320, 3915, 285} {
+      credit_(form1_layout.Label4.rect) {
   setWindowTitle(QStringLiteral("Ravelbook " RAVEL_VERSION));
   setFont(classic_font());
-  resize(twips_to_pixels(client_width, logicalDpiX()),
-         twips_to_pixels(client_height, logicalDpiY()));
+  resize(twips_to_pixels(form1_layout.client_width, logicalDpiX()),
+         twips_to_pixels(form1_layout.client_height, logicalDpiY()));
   set_up_controls();
   set_up_focus_order();
 
@@ -89,24 +76,23 @@ ConsoleWindow::ConsoleWindow(std::filesystem::path folder, std::filesystem::path
 
   // The marquee runs from the window's creation, whether or not it is on screen yet.
   connect(&Timer1, &QTimer::timeout, this, &ConsoleWindow::Timer1_Timer);
-  Timer1.start(timer_interval_ms);
+  Timer1.start(form1_layout.Timer1_interval_ms);
 }
 
 void ConsoleWindow::set_up_controls() {
-  place(Label1, {600, 360, 1155, 195});
-  place(Label2, {4800, 360, 1110, 195});
-  place(dp1, {600, 600, 1815, 375});
-  place(tp1, {2400, 600, 1815, 375});
-  place(dp2, {4800, 600, 1815, 375});
-  place(tp2, {6600, 600, 1815, 375});
-  place(Command4, {5520, 4440, 1695, 735});
-  place(Command1, {1200, 6360, 1695, 735});
-  place(Command2, {5040, 6360, 1575, 615});
-  // Command3 and the text boxes lie (partly) beyond the right edge, where the form has them.
-  place(Command3, {9480, 5280, 1335, 615});
-  place(Text1, {8760, 720, 1455, 375});
-  place(Text2, {8760, 1800, 1455, 375});
-  place(Label3, {0, 7320, 10935, 375});
+  place(Label1, form1_layout.Label1.rect);
+  place(Label2, form1_layout.Label2.rect);
+  place(dp1, form1_layout.dp1.rect);
+  place(tp1, form1_layout.tp1.rect);
+  place(dp2, form1_layout.dp2.rect);
+  place(tp2, form1_layout.tp2.rect);
+  place(Command4, form1_layout.Command4.rect);
+  place(Command1, form1_layout.Command1.rect);
+  place(Command2, form1_layout.Command2.rect);
+  place(Command3, form1_layout.Command3.rect);
+  place(Text1, form1_layout.Text1.rect);
+  place(Text2, form1_layout.Text2.rect);
+  place(Label3, form1_layout.Label3.rect);
   place(Label4, credit_);
 
   // The captions are sized to their text. The designed widths fit the classic face; a wider
@@ -118,22 +104,28 @@ void ConsoleWindow::set_up_controls() {
 
   Label3.setAutoFillBackground(true);
   QPalette strip = Label3.palette();
-  strip.setColor(QPalette::Window, QColor(0, 0, 128));
+  strip.setColor(QPalette::Window, qt_colour(form1_layout.strip_colour));
   Label3.setPalette(strip);
 
   // No background of its own, so the strip shows through around the credit's letters.
   Label4.setAutoFillBackground(false);
-  Label4.setFont(credit_font());
+  Label4.setFont(qt_font(form1_layout.credit_font, QFont::Serif));
   QPalette credit = Label4.palette();
-  credit.setColor(QPalette::WindowText, QColor(255, 255, 0));
+  credit.setColor(QPalette::WindowText, qt_colour(form1_layout.credit_colour));
   Label4.setPalette(credit);
 }
 
 void ConsoleWindow::set_up_focus_order() {
-  QWidget* const order[] = {&Command1, &Text1, &Text2, &Command2, &dp1,
-                            &tp1,      &dp2,   &tp2,   &Command3, &Command4};
-  for (std::size_t i = 1; i < std::size(order); ++i) setTabOrder(order[i - 1], order[i]);
-  Command1.setFocus();
+  const std::pair<int, QWidget*> controls[] = {
+      {form1_layout.Command1.tab_index, &Command1}, {form1_layout.Text1.tab_index, &Text1},
+      {form1_layout.Text2.tab_index, &Text2},       {form1_layout.Command2.tab_index, &Command2},
+      {form1_layout.dp1.tab_index, &dp1},           {form1_layout.tp1.tab_index, &tp1},
+      {form1_layout.dp2.tab_index, &dp2},           {form1_layout.tp2.tab_index, &tp2},
+      {form1_layout.Command3.tab_index, &Command3}, {form1_layout.Command4.tab_index, &Command4}};
+  std::vector<std::pair<int, QWidget*>> order(std::begin(controls), std::end(controls));
+  std::sort(order.begin(), order.end());
+  for (std::size_t i = 1; i < order.size(); ++i) setTabOrder(order[i - 1].second, order[i].second);
+  order.front().second->setFocus();
 }
 
 void ConsoleWindow::place(QWidget& control, const TwipsRect& rect) {

@@ -13,29 +13,11 @@
 #include <functional>
 
 #include "form1.h"
+#include "form_layout.h"
 #include "qt_dialogs.h"
 #include "qt_picker.h"
 
 namespace ravel {
-
-// A place and size in twips (1/1440 inch), the unit the form is designed in.
-struct TwipsRect {
-  std::int32_t left = 0;
-  std::int32_t top = 0;
-  std::int32_t width = 0;
-  std::int32_t height = 0;
-  friend bool operator==(const TwipsRect&, const TwipsRect&) = default;
-};
-
-// Twips to the nearest whole pixel at `dpi` dots per inch: 15 twips a pixel at 96 DPI.
-int twips_to_pixels(std::int32_t twips, double dpi);
-// Pixels back to the nearest whole twip.
-std::int32_t pixels_to_twips(int pixels, double dpi);
-
-// The credit's left position after one marquee tick: 100 twips further left while its right
-// edge, `left` plus `width` added in single precision, lies right of 0; otherwise
-// `outer_width`, just beyond the window's right edge.
-std::int32_t next_credit_left(std::int32_t left, std::int32_t width, std::int32_t outer_width);
 
 class ConsoleWindow : public QWidget {
   Q_OBJECT

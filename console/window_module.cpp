@@ -14,7 +14,7 @@
 extern "C" RAVEL_EXPORT int ravelbook_window_main(int* argc, char** argv, const char* folder,
                                                   const char* store_folder) {
   QApplication application(*argc, argv);
-  ravel::ConsoleWindow window(folder, store_folder);
+  ravel::ConsoleWindow window(ravel::path_from_utf8(folder), ravel::path_from_utf8(store_folder));
   window.set_up_time_pickers();
   window.show();
   QApplication::exec();

@@ -54,6 +54,12 @@ class NativeFile {
   std::string name_;
 };
 
+// A path from UTF-8 text: an argument, or a name read from a file. std::filesystem::path reads
+// narrow text in the C runtime's code page on Windows, byte by byte, where UTF-8 needs decoding.
+inline std::filesystem::path path_from_utf8(std::string_view text) {
+  return std::filesystem::path(std::u8string(text.begin(), text.end()));
+}
+
 // The folder that holds the running executable, symbolic links resolved.
 std::filesystem::path program_folder();
 
@@ -71,6 +77,11 @@ void sync_folder(const std::filesystem::path& folder);
 // "Permission denied": another run holds the folder.
 class FolderLock {
  public:
+#ifdef _WIN32
+  // The hidden file in the folder through which Windows holds it; it goes when the hold ends.
+  static constexpr std::string_view file_name = ".ravel.lock";
+#endif
+
   explicit FolderLock(const std::filesystem::path& folder);
   FolderLock(FolderLock&& other) noexcept;
   FolderLock& operator=(const FolderLock&) = delete;

@@ -8,6 +8,7 @@
 #endif
 #include <windows.h>
 
+#include <algorithm>
 #include <string>
 #include <utility>
 
@@ -15,25 +16,83 @@
 
 namespace ravel {
 
-static std::string system_text(DWORD error) {
-  char* text = nullptr;
-  const DWORD size = ::FormatMessageA(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, error, 0, reinterpret_cast<char*>(&text), 0, nullptr);
-  std::string result = size > 0 ? std::string(text, size) : "system error " + std::to_string(error);
-  ::LocalFree(text);
-  while (!result.empty() &&
-         (result.back() == '\n' || result.back() == '\r' || result.back() == '.'))
-    result.pop_back();
+static std::string utf8_text(std::wstring_view text) {
+  if (text.empty()) return {};
+  const int wide_size = static_cast<int>(text.size());
+  const int size =
+      ::WideCharToMultiByte(CP_UTF8, 0, text.data(), wide_size, nullptr, 0, nullptr, nullptr);
+  std::string result(static_cast<std::size_t>(size), '\0');
+  ::WideCharToMultiByte(CP_UTF8, 0, text.data(), wide_size, result.data(), size, nullptr, nullptr);
   return result;
 }
 
+// The system's text for an error. Where POSIX has the same fault, in the words the Linux build
+// uses, so that an error line reads the same on both; otherwise in the system's own words.
+static std::string system_text(DWORD error) {
+  switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_DIRECTORY:
+      return "No such file or directory";
+    case ERROR_ACCESS_DENIED:
+      return "Permission denied";
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+      return "No space left on device";
+    default:
+      break;
+  }
+  wchar_t* text = nullptr;
+  const DWORD size = ::FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  std::string result =
+      size > 0 ? utf8_text(std::wstring_view(text, size)) : "system error " + std::to_string(error);
+  ::LocalFree(text);
+  while (!result.empty() &&
+         (result.back() == '\n' || result.back() == '\r' || result.back() == '.')) {
+    result.pop_back();
+  }
+  return result;
+}
+
+static ErrorCode error_code(DWORD error) {
+  switch (error) {
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+    case ERROR_WRITE_PROTECT:
+      return ErrorCode::permission_denied;
+    default:
+      return ErrorCode::path_file_access;
+  }
+}
+
 static Failure io_failure(DWORD error, std::string_view name) {
-  const ErrorCode code = error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION ||
-                                 error == ERROR_LOCK_VIOLATION || error == ERROR_WRITE_PROTECT
-                             ? ErrorCode::permission_denied
-                             : ErrorCode::path_file_access;
-  return std::move(Failure(code, system_text(error)).in_file(name));
+  return std::move(Failure(error_code(error), system_text(error)).in_file(name));
+}
+
+static bool is_folder(const std::filesystem::path& path) {
+  const DWORD attributes = ::GetFileAttributesW(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+// Maps a failed open to the number the Linux build gives for the same fault: a missing input is
+// "File not found", a missing folder "Path not found", a folder where a file should be
+// "Path/File access error" (Windows calls it a refusal), a refusal "Permission denied".
+static Failure open_failure(DWORD error, const std::filesystem::path& path, NativeFile::Mode mode,
+                            std::string_view name) {
+  if (error == ERROR_FILE_NOT_FOUND) {
+    return std::move(Failure(ErrorCode::file_not_found, system_text(error)).in_file(name));
+  }
+  if (error == ERROR_PATH_NOT_FOUND || error == ERROR_DIRECTORY) {
+    return std::move(Failure(ErrorCode::path_not_found, system_text(error)).in_file(name));
+  }
+  if (error == ERROR_ACCESS_DENIED && is_folder(path)) {
+    const char* const detail = mode == NativeFile::Mode::read ? "is a folder" : "Is a directory";
+    return std::move(Failure(ErrorCode::path_file_access, detail).in_file(name));
+  }
+  return io_failure(error, name);
 }
 
 NativeFile::NativeFile(const std::filesystem::path& path, Mode mode, std::string_view display_name)
@@ -47,19 +106,26 @@ NativeFile::NativeFile(const std::filesystem::path& path, Mode mode, std::string
     access = FILE_APPEND_DATA;
     disposition = OPEN_ALWAYS;
   }
-  HANDLE handle = ::CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) {
-    const DWORD error = ::GetLastError();
-    if (error == ERROR_FILE_NOT_FOUND) {
-      throw std::move(Failure(ErrorCode::file_not_found, system_text(error)).in_file(name_));
-    }
-    if (error == ERROR_PATH_NOT_FOUND) {
-      throw std::move(Failure(ErrorCode::path_not_found, system_text(error)).in_file(name_));
-    }
-    throw io_failure(error, name_);
+  // The read-only attribute refuses writing to any account; checked here too, so that a run by
+  // an account that may override it (an administrator's backup privilege, wine as root) is
+  // refused as well.
+  const DWORD existing = ::GetFileAttributesW(path.c_str());
+  if (mode != Mode::read && existing != INVALID_FILE_ATTRIBUTES &&
+      (existing & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) == FILE_ATTRIBUTE_READONLY) {
+    throw open_failure(ERROR_ACCESS_DENIED, path, mode, name_);
   }
+  // Others may rename or delete a file while it is open here: the dump tool replacing the
+  // listing, or this run replacing a file it has read.
+  HANDLE handle =
+      ::CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) throw open_failure(::GetLastError(), path, mode, name_);
   handle_ = handle;
+  // A device (NUL, CON, COM1) opens as a file does; it is still no text file.
+  if (mode == Mode::read && ::GetFileType(handle) != FILE_TYPE_DISK) {
+    close_quietly();
+    throw std::move(Failure(ErrorCode::path_file_access, "is not a file").in_file(name_));
+  }
 }
 
 NativeFile::NativeFile(NativeFile&& other) noexcept
@@ -146,9 +212,30 @@ std::filesystem::path program_folder() {
 
 void replace_file(const std::filesystem::path& from, const std::filesystem::path& to,
                   std::string_view display_name) {
-  if (!::MoveFileExW(from.c_str(), to.c_str(),
-                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    throw io_failure(::GetLastError(), display_name);
+  auto failure = [&](ErrorCode code, const std::string& text) {
+    return std::move(Failure(code, "cannot replace it: " + text).in_file(display_name));
+  };
+  const DWORD existing = ::GetFileAttributesW(to.c_str());
+  if (existing != INVALID_FILE_ATTRIBUTES && (existing & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    throw failure(ErrorCode::path_file_access, "Is a directory");
+  }
+  if (existing != INVALID_FILE_ATTRIBUTES && (existing & FILE_ATTRIBUTE_READONLY) != 0) {
+    throw failure(ErrorCode::permission_denied, system_text(ERROR_ACCESS_DENIED));
+  }
+  // A reader that holds the old file open without sharing its deletion (a browser showing the
+  // report, a mail client sending it) blocks the replacement until it lets go: try again in
+  // growing steps for about two seconds before giving up.
+  constexpr DWORD patience_ms = 2000;
+  for (DWORD waited = 0, step = 10;; waited += step, step *= 2) {
+    if (::MoveFileExW(from.c_str(), to.c_str(),
+                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+      return;
+    }
+    const DWORD error = ::GetLastError();
+    const bool held = error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION;
+    if (!held || waited >= patience_ms) throw failure(error_code(error), system_text(error));
+    step = std::min(step, patience_ms - waited);
+    ::Sleep(step);
   }
 }
 
@@ -162,7 +249,7 @@ void sync_folder(const std::filesystem::path&) {}
 // A lock file that no other opener may share and that the system deletes when the last handle
 // to it closes: when the run ends, however it ends.
 FolderLock::FolderLock(const std::filesystem::path& folder) {
-  const std::filesystem::path path = folder / L".ravel.lock";
+  const std::filesystem::path path = folder / path_from_utf8(file_name);
   HANDLE handle = ::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
                                 FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
   if (handle != INVALID_HANDLE_VALUE) {
@@ -174,7 +261,7 @@ FolderLock::FolderLock(const std::filesystem::path& folder) {
     throw std::move(Failure(ErrorCode::permission_denied, "another run holds the folder")
                         .in_file(folder.string()));
   }
-  if (error == ERROR_PATH_NOT_FOUND || error == ERROR_FILE_NOT_FOUND) {
+  if (error == ERROR_PATH_NOT_FOUND || error == ERROR_FILE_NOT_FOUND || error == ERROR_DIRECTORY) {
     throw std::move(
         Failure(ErrorCode::path_not_found, system_text(error)).in_file(folder.string()));
   }
@@ -192,7 +279,7 @@ void* load_module(const std::filesystem::path& path, std::string_view display_na
   HMODULE module = ::LoadLibraryW(path.c_str());
   if (module == nullptr) {
     const DWORD error = ::GetLastError();
-    const ErrorCode code = error == ERROR_MOD_NOT_FOUND || error == ERROR_FILE_NOT_FOUND
+    const ErrorCode code = ::GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES
                                ? ErrorCode::file_not_found
                                : ErrorCode::path_file_access;
     throw std::move(Failure(code, system_text(error)).in_file(display_name));

@@ -265,8 +265,9 @@ TEST(hostile_data_test, inputs_of_line_ends_alone_end_with_a_numbered_error) {
        RAVELBOOK,
        "--update newer.txt --store .",
        {{"bpdbjobs.txt", "\r\n\r\n"}, {"newer.txt", "2,b\r\n"}},
-       "ravelbook: error 5: Invalid procedure call or argument: ./bpdbjobs.txt line 1: the line "
-       "has no comma after its job number\n",
+       "ravelbook: error 5: Invalid procedure call or argument: " +
+           (std::filesystem::path(".") / "bpdbjobs.txt").string() +
+           " line 1: the line has no comma after its job number\n",
        "bpdbjobs.txt",
        "\r\n\r\n"},
       {"update file of line ends",

@@ -180,7 +180,7 @@ TEST_F(program_test, arguments_other_than_help_and_version_touch_no_file) {
   folder.write("bpdbjobs.txt", listing);
   folder.write("jobid.txt", "0\r\n");
   for (const char* program : {RAVELRUN_TINTED, RAVELRUN_PLAIN, RAVELRUN_BRIEF}) {
-    const std::string name = std::filesystem::path(program).filename().string();
+    const std::string name = std::filesystem::path(program).stem().string();
     Outcome outcome = run(program, "--report-everything");
     EXPECT_EQ(outcome.status, 2);
     EXPECT_EQ(outcome.err, name + ": unknown option --report-everything\nUsage: " + name +

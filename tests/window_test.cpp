@@ -78,29 +78,6 @@ QString caption(const QWidget* control) {
   return {};
 }
 
-TEST(window_units, twips_become_pixels_at_the_screen_dpi) {
-  EXPECT_EQ(twips_to_pixels(1815, 96), 121);
-  EXPECT_EQ(twips_to_pixels(1815, 120), 151);
-  EXPECT_EQ(twips_to_pixels(-100, 96), -7);
-  EXPECT_EQ(pixels_to_twips(151, 120), 1812);
-}
-
-TEST(window_units, marquee_moves_left_until_the_right_edge_reaches_zero_then_wraps) {
-  const struct {
-    std::int32_t left, width, next;
-  } cases[] = {
-      {0, 3915, -100},
-      {-3914, 3915, -4014},  // right edge 1: still moves
-      {-3915, 3915, 9000},   // right edge 0: back to the outer width
-      {-4000, 3915, 9000},
-      // Exactly 2 right of 0, but both round to 16777220 in single precision: wraps.
-      {-16777219, 16777221, 9000},
-  };
-  for (const auto& c : cases) {
-    EXPECT_EQ(next_credit_left(c.left, c.width, 9000), c.next) << c.left << " + " << c.width;
-  }
-}
-
 TEST_F(window_test, controls_stand_at_their_designed_places_with_their_captions) {
   const TwipsRect client = window.twips_geometry(window);
   EXPECT_EQ(client.width, 8835);

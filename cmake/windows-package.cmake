@@ -1,0 +1,30 @@
+# The Windows zip and installer (NSIS), made by `cpack` in the build folder: the four programs and
+# the window module in bin/, the README and the docs, and an example of the daily scheduled task.
+
+install(TARGETS ravelrun-tinted ravelrun-plain ravelrun-brief ravelbook RUNTIME DESTINATION bin)
+if(TARGET ravelbook_window)
+  # The module must stand beside ravelbook, which loads it from its own folder.
+  install(TARGETS ravelbook_window LIBRARY DESTINATION bin RUNTIME DESTINATION bin)
+endif()
+install(FILES README.md DESTINATION .)
+install(FILES
+  docs/architecture.md
+  docs/performance.md
+  docs/reliability.md
+  docs/ravelbook-window.png
+  docs/ravelbook-window-windows.png
+  DESTINATION docs)
+install(FILES dist/windows/schedule-daily.cmd DESTINATION .)
+
+set(CPACK_GENERATOR ZIP NSIS)
+set(CPACK_PACKAGE_NAME Ravel)
+set(CPACK_PACKAGE_VENDOR Ravel)
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Backup Report from a backup server's job history")
+set(CPACK_PACKAGE_FILE_NAME ravel-${PROJECT_VERSION}-windows-x64)
+set(CPACK_PACKAGE_INSTALL_DIRECTORY Ravel)
+set(CPACK_NSIS_INSTALL_ROOT "$PROGRAMFILES64")
+set(CPACK_NSIS_DISPLAY_NAME "Ravel ${PROJECT_VERSION}")
+set(CPACK_NSIS_PACKAGE_NAME "Ravel ${PROJECT_VERSION}")
+# Nothing to agree to: the installer opens on where to install.
+set(CPACK_NSIS_IGNORE_LICENSE_PAGE ON)
+include(CPack)

@@ -1,0 +1,40 @@
+// The window module on Windows: ravelbook-window.dll, which ravelbook loads only to show its
+// window.
+
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+
+#include <commctrl.h>
+
+#include <cstdio>
+#include <exception>
+#include <type_traits>
+
+#include "command_line.h"
+#include "platform.h"
+#include "win32_window.h"
+#include "window_module.h"
+
+extern "C" __declspec(dllexport) int ravelbook_window_main(int*, char**,
+                                                           const char* store_folder) {
+  // Nothing thrown here crosses into the program, whose runtime is a copy of its own.
+  try {
+    const INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX),
+                                        ICC_DATE_CLASSES | ICC_STANDARD_CLASSES};
+    ::InitCommonControlsEx(&controls);
+    ravel::Win32ConsoleWindow window(ravel::program_folder(), ravel::path_from_utf8(store_folder));
+    window.set_up_time_pickers();
+    window.show();
+    window.run();
+    return window.failed() ? 1 : 0;
+  } catch (...) {
+    std::fprintf(stderr, "%s\n",
+                 ravel::failure_line("ravelbook", std::current_exception()).c_str());
+    return 1;
+  }
+}
+
+// The program checks the entry's type where it looks the entry up.
+static_assert(std::is_same_v<decltype(&ravelbook_window_main), ravel::WindowMain>);
