@@ -12,6 +12,9 @@ configure_file(${PROJECT_SOURCE_DIR}/dist/windows/ravel.rc.in ${CMAKE_BINARY_DIR
 target_sources(ravel_options INTERFACE
   $<$<STREQUAL:$<TARGET_PROPERTY:TYPE>,EXECUTABLE>:${CMAKE_BINARY_DIR}/ravel.rc>)
 
+# The system's calls and resources by their UTF-16 names, as our calls name them.
+target_compile_definitions(ravel_options INTERFACE UNICODE _UNICODE)
+
 if(CMAKE_CROSSCOMPILING AND CMAKE_HOST_UNIX)
   # Test discovery and the tests run the programs under wine, in a wine prefix of this build
   # folder; tools/test-windows.sh keeps one wine server up for the whole run.

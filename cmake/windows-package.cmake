@@ -17,6 +17,7 @@ install(FILES
 install(FILES dist/windows/schedule-daily.cmd DESTINATION .)
 
 set(CPACK_GENERATOR ZIP NSIS)
+set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGE_NAME Ravel)
 set(CPACK_PACKAGE_VENDOR Ravel)
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Backup Report from a backup server's job history")
@@ -25,6 +26,8 @@ set(CPACK_PACKAGE_INSTALL_DIRECTORY Ravel)
 set(CPACK_NSIS_INSTALL_ROOT "$PROGRAMFILES64")
 set(CPACK_NSIS_DISPLAY_NAME "Ravel ${PROJECT_VERSION}")
 set(CPACK_NSIS_PACKAGE_NAME "Ravel ${PROJECT_VERSION}")
+# A 64-bit installer, as the programs are: NSIS's default stub is 32-bit.
+set(CPACK_NSIS_DEFINES "Target amd64-unicode")
 # Nothing to agree to: the installer opens on where to install.
 set(CPACK_NSIS_IGNORE_LICENSE_PAGE ON)
 include(CPack)

@@ -13,8 +13,11 @@ namespace ravel {
 // The date as the rest of the program writes it.
 static constexpr const wchar_t* date_display = L"yyyy-MM-dd";
 
-static constexpr LocalDateTime first_value{{1601, 1, 1}, 0};
-static constexpr LocalDateTime last_value{{9999, 12, 31}, 86399};
+// The common controls' calendar holds 14 September 1752 to the start of 31 December 9999, where
+// the Qt picker holds 1601 to 9999 whole; the form overflows before 1901-12-13 and after
+// 2038-01-19 either way.
+static constexpr LocalDateTime first_value{{1752, 9, 14}, 0};
+static constexpr LocalDateTime last_value{{9999, 12, 31}, 0};
 
 static SYSTEMTIME system_time(const LocalDateTime& value) {
   SYSTEMTIME time{};

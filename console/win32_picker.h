@@ -21,7 +21,7 @@ class Win32Picker : public Picker {
   static constexpr std::int32_t custom_format = 1;
 
   // Creates the control in `parent` at `place` (pixels), starting at 1 February 2011, showing
-  // the date, within 1601-01-01 to 9999-12-31.
+  // the date, within 1752-09-14 to 9999-12-31 00:00:00.
   Win32Picker(HWND parent, int id, const RECT& place);
 
   HWND handle() const { return handle_; }

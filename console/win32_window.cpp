@@ -30,9 +30,7 @@ enum ControlId : int {
   Command4_id,
 };
 
-static COLORREF colour(const Colour& design) {
-  return RGB(design.red, design.green, design.blue);
-}
+static COLORREF colour(const Colour& design) { return RGB(design.red, design.green, design.blue); }
 
 static double screen_dpi(int axis) {
   HDC screen = ::GetDC(nullptr);
@@ -43,8 +41,8 @@ static double screen_dpi(int axis) {
 
 static Font make_font(const FontDesign& design, double dpi, BYTE family) {
   const int height = -static_cast<int>(std::lround(design.points * dpi / 72.0));
-  return Font(::CreateFontW(height, 0, 0, 0, design.bold ? FW_BOLD : FW_NORMAL, FALSE, FALSE,
-                            FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+  return Font(::CreateFontW(height, 0, 0, 0, design.bold ? FW_BOLD : FW_NORMAL, FALSE, FALSE, FALSE,
+                            DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
                             DEFAULT_QUALITY, static_cast<BYTE>(family | DEFAULT_PITCH),
                             wide_text(design.face).c_str()));
 }
@@ -96,10 +94,14 @@ Win32ConsoleWindow::Win32ConsoleWindow(std::filesystem::path folder, std::filesy
       tp1(handle_, tp1_id, pixels(form1_layout.tp1.rect)),
       dp2(handle_, dp2_id, pixels(form1_layout.dp2.rect)),
       tp2(handle_, tp2_id, pixels(form1_layout.tp2.rect)),
-      Command4(create_control(L"BUTTON", form1_layout.Command4, BS_PUSHBUTTON | WS_TABSTOP, Command4_id)),
-      Command1(create_control(L"BUTTON", form1_layout.Command1, BS_PUSHBUTTON | WS_TABSTOP, Command1_id)),
-      Command2(create_control(L"BUTTON", form1_layout.Command2, BS_PUSHBUTTON | WS_TABSTOP, Command2_id)),
-      Command3(create_control(L"BUTTON", form1_layout.Command3, BS_PUSHBUTTON | WS_TABSTOP, Command3_id)),
+      Command4(create_control(L"BUTTON", form1_layout.Command4, BS_PUSHBUTTON | WS_TABSTOP,
+                              Command4_id)),
+      Command1(create_control(L"BUTTON", form1_layout.Command1, BS_PUSHBUTTON | WS_TABSTOP,
+                              Command1_id)),
+      Command2(create_control(L"BUTTON", form1_layout.Command2, BS_PUSHBUTTON | WS_TABSTOP,
+                              Command2_id)),
+      Command3(create_control(L"BUTTON", form1_layout.Command3, BS_PUSHBUTTON | WS_TABSTOP,
+                              Command3_id)),
       Text1(create_control(L"EDIT", form1_layout.Text1, ES_AUTOHSCROLL | WS_TABSTOP | WS_BORDER)),
       Text2(create_control(L"EDIT", form1_layout.Text2, ES_AUTOHSCROLL | WS_TABSTOP | WS_BORDER)),
       Label3(create_control(L"STATIC", form1_layout.Label3, SS_LEFT)),

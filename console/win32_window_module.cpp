@@ -4,9 +4,8 @@
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
-#include <windows.h>
-
 #include <commctrl.h>
+#include <windows.h>
 
 #include <cstdio>
 #include <exception>
@@ -17,8 +16,7 @@
 #include "win32_window.h"
 #include "window_module.h"
 
-extern "C" __declspec(dllexport) int ravelbook_window_main(int*, char**,
-                                                           const char* store_folder) {
+extern "C" __declspec(dllexport) int ravelbook_window_main(int*, char**, const char* store_folder) {
   // Nothing thrown here crosses into the program, whose runtime is a copy of its own.
   try {
     const INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX),

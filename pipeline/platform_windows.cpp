@@ -111,7 +111,8 @@ NativeFile::NativeFile(const std::filesystem::path& path, Mode mode, std::string
   // refused as well.
   const DWORD existing = ::GetFileAttributesW(path.c_str());
   if (mode != Mode::read && existing != INVALID_FILE_ATTRIBUTES &&
-      (existing & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) == FILE_ATTRIBUTE_READONLY) {
+      (existing & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) ==
+          FILE_ATTRIBUTE_READONLY) {
     throw open_failure(ERROR_ACCESS_DENIED, path, mode, name_);
   }
   // Others may rename or delete a file while it is open here: the dump tool replacing the

@@ -34,8 +34,8 @@ class ForeignReader {
  public:
   explicit ForeignReader(const std::filesystem::path& path) {
 #ifdef _WIN32
-    handle_ = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    handle_ = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     EXPECT_NE(handle_, INVALID_HANDLE_VALUE);
 #else
     file_.open(path, std::ios::binary);
@@ -92,9 +92,9 @@ TEST(platform_test, replacing_a_file_a_reader_keeps_holding_fails_after_a_short_
     ADD_FAILURE() << "replaced a file that a reader holds";
   } catch (const Failure& failure) {
     EXPECT_EQ(failure.code(), ErrorCode::permission_denied) << failure.message();
-    EXPECT_EQ(failure.message().rfind("error 70: Permission denied: report.html: cannot replace it",
-                                      0),
-              0u)
+    EXPECT_EQ(
+        failure.message().rfind("error 70: Permission denied: report.html: cannot replace it", 0),
+        0u)
         << failure.message();
   }
   const Clock::duration waited = Clock::now() - start;

@@ -102,9 +102,7 @@ inline std::string text_of(std::string bytes) {
   return text;
 }
 
-inline std::wstring wide(const std::string& utf8) {
-  return path_from_utf8(utf8).wstring();
-}
+inline std::wstring wide(const std::string& utf8) { return path_from_utf8(utf8).wstring(); }
 
 // A file for one of the program's standard streams, which the program inherits.
 inline HANDLE inherited_stream(const std::filesystem::path& path, bool output) {
@@ -116,7 +114,8 @@ inline HANDLE inherited_stream(const std::filesystem::path& path, bool output) {
 
 inline Outcome run_program(const std::string& program_path, const TestFolder& folder,
                            const std::string& arguments = "", const RunOptions& options = {}) {
-  const std::filesystem::path program = folder.path() / std::filesystem::path(program_path).filename();
+  const std::filesystem::path program =
+      folder.path() / std::filesystem::path(program_path).filename();
   std::filesystem::copy_file(program_path, program,
                              std::filesystem::copy_options::overwrite_existing);
   const TestFolder streams;
@@ -138,8 +137,8 @@ inline Outcome run_program(const std::string& program_path, const TestFolder& fo
     ::CloseHandle(stream);
   }
   if (!started) return {-1, "", "cannot start " + command};
-  const DWORD limit = options.time_limit > 0 ? static_cast<DWORD>(options.time_limit) * 1000
-                                             : INFINITE;
+  const DWORD limit =
+      options.time_limit > 0 ? static_cast<DWORD>(options.time_limit) * 1000 : INFINITE;
   if (::WaitForSingleObject(process.hProcess, limit) == WAIT_TIMEOUT) {
     ::TerminateProcess(process.hProcess, 124);
     ::WaitForSingleObject(process.hProcess, INFINITE);
@@ -150,7 +149,8 @@ inline Outcome run_program(const std::string& program_path, const TestFolder& fo
   ::CloseHandle(process.hProcess);
   // The program's file can stay in use for a moment after its process has ended.
   std::error_code error;
-  for (int attempt = 0; attempt < 50 && !std::filesystem::remove(program, error) && error; ++attempt) {
+  for (int attempt = 0; attempt < 50 && !std::filesystem::remove(program, error) && error;
+       ++attempt) {
     ::Sleep(20);
   }
   return {static_cast<int>(status), text_of(streams.read("out")), text_of(streams.read("err"))};
@@ -168,7 +168,6 @@ inline RunOptions injecting(const std::string& fault, const std::filesystem::pat
 #endif
 
 inline bool running_as_root() { return ::geteuid() == 0; }
-
 
 // A file locked against every change, even by root (`chattr +i`), until the end of the scope.
 class LockedFile {

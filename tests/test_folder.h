@@ -41,7 +41,9 @@ class TestFolder {
   TestFolder& operator=(const TestFolder&) = delete;
 
   const std::filesystem::path& path() const { return path_; }
-  std::filesystem::path operator/(const std::string& name) const { return path_ / path_from_utf8(name); }
+  std::filesystem::path operator/(const std::string& name) const {
+    return path_ / path_from_utf8(name);
+  }
 
   void write(const std::string& name, const std::string& bytes) const {
     std::ofstream out(path_ / path_from_utf8(name), std::ios::binary | std::ios::trunc);
@@ -51,7 +53,9 @@ class TestFolder {
     std::ifstream in(path_ / path_from_utf8(name), std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   }
-  bool exists(const std::string& name) const { return std::filesystem::exists(path_ / path_from_utf8(name)); }
+  bool exists(const std::string& name) const {
+    return std::filesystem::exists(path_ / path_from_utf8(name));
+  }
   // The names in the folder, sorted, hidden ones included; on Windows without the lock file of
   // a held folder, which POSIX holds without a file.
   std::string listing() const {

@@ -138,7 +138,8 @@ TEST(text_file_test, created_file_holds_exactly_the_new_content_over_any_earlier
     folder.write("out1.txt", std::string(c.earlier, 'o'));
     std::filesystem::permissions(folder / "out1.txt", std::filesystem::perms::owner_read |
                                                           std::filesystem::perms::owner_write);
-    const std::filesystem::perms permissions = std::filesystem::status(folder / "out1.txt").permissions();
+    const std::filesystem::perms permissions =
+        std::filesystem::status(folder / "out1.txt").permissions();
     std::filesystem::create_hard_link(folder / "out1.txt", folder / "link.txt");
     std::string expected;
     for (std::size_t i = 0; i < c.written; ++i) expected += static_cast<char>('a' + i % 26);
