@@ -8,6 +8,7 @@ enable_language(RC)
 # takes it through ravel_options, which all of them link.
 configure_file(${PROJECT_SOURCE_DIR}/dist/windows/ravel.manifest.in
                ${CMAKE_BINARY_DIR}/ravel.manifest @ONLY)
+file(SHA256 ${CMAKE_BINARY_DIR}/ravel.manifest manifest_hash)
 configure_file(${PROJECT_SOURCE_DIR}/dist/windows/ravel.rc.in ${CMAKE_BINARY_DIR}/ravel.rc @ONLY)
 target_sources(ravel_options INTERFACE
   $<$<STREQUAL:$<TARGET_PROPERTY:TYPE>,EXECUTABLE>:${CMAKE_BINARY_DIR}/ravel.rc>)

@@ -16,7 +16,6 @@
 namespace ravel {
 
 static constexpr std::string_view program_name = "ravelbook";
-static constexpr const wchar_t* window_class = L"RavelbookConsoleWindow";
 
 // The identifiers the controls report in their notifications.
 enum ControlId : int {
@@ -48,7 +47,7 @@ static Font make_font(const FontDesign& design, double dpi, BYTE family) {
 }
 
 HWND Win32ConsoleWindow::create_main_window(double dpi_x, double dpi_y) {
-  static const ATOM registered = [] {
+  static const ATOM window_class = [] {
     WNDCLASSEXW description{};
     description.cbSize = sizeof description;
     description.lpfnWndProc = &window_procedure;
@@ -57,17 +56,17 @@ HWND Win32ConsoleWindow::create_main_window(double dpi_x, double dpi_y) {
     description.hIcon = ::LoadIconW(nullptr, IDI_APPLICATION);
     // The form's colour is the system's face colour, as the buttons'.
     description.hbrBackground = ::GetSysColorBrush(COLOR_BTNFACE);
-    description.lpszClassName = window_class;
+    description.lpszClassName = L"RavelbookConsoleWindow";
     return ::RegisterClassExW(&description);
   }();
-  (void)registered;
   const DWORD style = WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN;
   RECT frame{0, 0, twips_to_pixels(form1_layout.client_width, dpi_x),
              twips_to_pixels(form1_layout.client_height, dpi_y)};
   ::AdjustWindowRectEx(&frame, style, FALSE, 0);
-  return ::CreateWindowExW(0, window_class, L"Ravelbook " RAVEL_VERSION, style, CW_USEDEFAULT,
-                           CW_USEDEFAULT, frame.right - frame.left, frame.bottom - frame.top,
-                           nullptr, nullptr, ::GetModuleHandleW(nullptr), nullptr);
+  return ::CreateWindowExW(0, MAKEINTATOM(window_class), L"Ravelbook " RAVEL_VERSION, style,
+                           CW_USEDEFAULT, CW_USEDEFAULT, frame.right - frame.left,
+                           frame.bottom - frame.top, nullptr, nullptr, ::GetModuleHandleW(nullptr),
+                           nullptr);
 }
 
 void Win32Timer::start() {

@@ -1,11 +1,11 @@
 // The window module on Windows: ravelbook-window.dll, which ravelbook loads only to show its
 // window.
 
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
+// <commctrl.h> needs <windows.h> before it.
+// clang-format off
+#include "win32_window.h"
 #include <commctrl.h>
-#include <windows.h>
+// clang-format on
 
 #include <cstdio>
 #include <exception>
@@ -13,7 +13,6 @@
 
 #include "command_line.h"
 #include "platform.h"
-#include "win32_window.h"
 #include "window_module.h"
 
 extern "C" __declspec(dllexport) int ravelbook_window_main(int*, char**, const char* store_folder) {

@@ -106,17 +106,17 @@ NativeFile::NativeFile(const std::filesystem::path& path, Mode mode, std::string
     access = FILE_APPEND_DATA;
     disposition = OPEN_ALWAYS;
   }
-  // The read-only attribute refuses writing to any account; checked here too, so that a run by
-  // an account that may override it (an administrator's backup privilege, wine as root) is
-  // refused as well.
+  // A read-only file is refused before the system is asked, as the Linux build refuses a file
+  // without write permission even to root: the refusal must not depend on who runs the program
+  // (wine run by root, for one, writes such a file).
   const DWORD existing = ::GetFileAttributesW(path.c_str());
   if (mode != Mode::read && existing != INVALID_FILE_ATTRIBUTES &&
       (existing & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) ==
           FILE_ATTRIBUTE_READONLY) {
     throw open_failure(ERROR_ACCESS_DENIED, path, mode, name_);
   }
-  // Others may rename or delete a file while it is open here: the dump tool replacing the
-  // listing, or this run replacing a file it has read.
+  // Others may rename or delete a file while this run has it open: the dump tool moving the
+  // listing aside to write the next one.
   HANDLE handle =
       ::CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                     nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);

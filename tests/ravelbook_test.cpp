@@ -190,6 +190,38 @@ TEST_F(ravelbook_test, failures_report_one_line) {
   EXPECT_EQ(outcome.err.rfind("ravelbook: error 6: Overflow", 0), 0u) << outcome.err;
 }
 
+// Arguments and folders may be named in any script: the arguments reach the program in UTF-8
+// and become paths as they stand, and error lines name them in UTF-8. (On Windows the programs'
+// manifest makes UTF-8 their code page; without it such names arrive as "??".)
+TEST_F(ravelbook_test, paths_in_any_script_reach_their_files) {
+  for (const std::string name : {"报告", "отчёт", "café"}) {
+    SCOPED_TRACE(name);
+    const testing::TestFolder site(" " + name);
+    site.write("out1.txt", std::string(brief_table_header) + "\r\n10000,0,p,0,60,0,1,2,3\r\n");
+    site.write("jobid.txt", "9999\r\n");
+    Outcome outcome = testing::run_program(RAVELBOOK, site);
+    EXPECT_EQ(outcome.status, 0) << outcome.err;
+    EXPECT_TRUE(site.exists(report));
+
+    const testing::TestFolder named_store(" " + name);
+    named_store.write("bpdbjobs.txt", "10,a\r\n");
+    named_store.write(name + ".txt", "11,b\r\n10,a\r\n");
+    outcome = run("--update '" + (named_store / (name + ".txt")).string() + "' --store '" +
+                  named_store.path().string() + "'");
+    EXPECT_EQ(outcome.status, 0) << outcome.err;
+    EXPECT_EQ(outcome.out, " Finished Updating Database\n");
+    EXPECT_EQ(named_store.read("bpdbjobs.txt"), "11,b\r\n10,a\r\n");
+
+    outcome = run("--update x --store '" + (named_store / name).string() + "'");
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_EQ(
+        outcome.err.rfind(
+            "ravelbook: error 76: Path not found: " + (named_store / name).string() + ": ", 0),
+        0u)
+        << outcome.err;
+  }
+}
+
 TEST_F(ravelbook_test, window_comes_from_the_module_beside_the_program) {
   Outcome outcome = run("--window");
   EXPECT_EQ(outcome.status, 1);

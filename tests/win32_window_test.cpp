@@ -326,6 +326,8 @@ TEST_F(win32_window_test, screenshot_shows_the_window_with_its_navy_strip) {
   window.set_up_time_pickers();
   window.Timer1.stop();
   window.show();
+  // Over any window another test shows meanwhile.
+  ::SetWindowPos(window.handle(), HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
   pump_until([] { return false; }, 1);
   RECT client{};
   ::GetClientRect(window.handle(), &client);
