@@ -3,6 +3,9 @@
 
 enable_language(RC)
 
+# Windows looks for a program's DLLs beside it: the window module is installed there too.
+set(RAVEL_INSTALL_MODULEDIR ${CMAKE_INSTALL_BINDIR})
+
 # The manifest makes UTF-8 the process's code page, so arguments reach main in UTF-8 and a path in
 # any script works; and it gives the console window the current common controls. Every program
 # takes it through ravel_options, which all of them link.

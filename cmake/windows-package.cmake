@@ -1,14 +1,12 @@
 # The Windows zip and installer (NSIS), made by `cpack` in the build folder: the four programs and
 # the window module in bin/, the README and the docs, and an example of the daily scheduled task.
 
-install(TARGETS ravelrun-tinted ravelrun-plain ravelrun-brief ravelbook RUNTIME DESTINATION bin)
-if(TARGET ravelbook_window)
-  # The module must stand beside ravelbook, which loads it from its own folder.
-  install(TARGETS ravelbook_window LIBRARY DESTINATION bin RUNTIME DESTINATION bin)
-endif()
+# The programs and the module install where their own folders' rules put them (bin/, see
+# RAVEL_INSTALL_MODULEDIR); the rest lies beside them here.
 install(FILES README.md DESTINATION .)
 install(FILES
   docs/architecture.md
+  docs/operations.md
   docs/performance.md
   docs/reliability.md
   docs/ravelbook-window.png
@@ -17,6 +15,8 @@ install(FILES
 install(FILES dist/windows/schedule-daily.cmd DESTINATION .)
 
 set(CPACK_GENERATOR ZIP NSIS)
+# One zip and one installer with everything, whatever components the install rules name.
+set(CPACK_MONOLITHIC_INSTALL ON)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGE_NAME Ravel)
 set(CPACK_PACKAGE_VENDOR Ravel)

@@ -15,13 +15,15 @@
 #include "platform.h"
 #include "window_module.h"
 
-extern "C" __declspec(dllexport) int ravelbook_window_main(int*, char**, const char* store_folder) {
+extern "C" __declspec(dllexport) int ravelbook_window_main(int*, char**, const char* folder,
+                                                           const char* store_folder) {
   // Nothing thrown here crosses into the program, whose runtime is a copy of its own.
   try {
     const INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX),
                                         ICC_DATE_CLASSES | ICC_STANDARD_CLASSES};
     ::InitCommonControlsEx(&controls);
-    ravel::Win32ConsoleWindow window(ravel::program_folder(), ravel::path_from_utf8(store_folder));
+    ravel::Win32ConsoleWindow window(ravel::path_from_utf8(folder),
+                                     ravel::path_from_utf8(store_folder));
     window.set_up_time_pickers();
     window.show();
     window.run();

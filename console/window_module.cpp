@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <type_traits>
 
+#include "platform.h"
 #include "window.h"
 
 #ifdef _WIN32

@@ -99,8 +99,9 @@ std::string failure_line(std::string_view program, const std::exception_ptr& err
 
 std::filesystem::path data_folder(const std::optional<std::string>& named) {
   if (!named) return program_folder();
+  const std::filesystem::path folder = path_from_utf8(*named);
   std::error_code error;
-  const std::filesystem::file_status status = std::filesystem::status(*named, error);
+  const std::filesystem::file_status status = std::filesystem::status(folder, error);
   if (status.type() == std::filesystem::file_type::not_found) {
     throw std::move(Failure(ErrorCode::path_not_found, "no such folder").in_file(*named));
   }
@@ -112,7 +113,7 @@ std::filesystem::path data_folder(const std::optional<std::string>& named) {
   if (status.type() != std::filesystem::file_type::directory) {
     throw std::move(Failure(ErrorCode::path_file_access, "not a folder").in_file(*named));
   }
-  return *named;
+  return folder;
 }
 
 }  // namespace ravel

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -130,6 +131,16 @@ std::string timeless(std::string text) {
   return text.replace(start + key.size(), end - start - key.size(), "T");
 }
 
+// A path as a JSON string holds it, Windows' backslashes escaped.
+std::string json_path(const std::filesystem::path& path) {
+  std::string text;
+  for (const char c : path.string()) {
+    if (c == '\\' || c == '"') text += '\\';
+    text += c;
+  }
+  return text;
+}
+
 TEST_F(check_test, json_object_escapes_listing_text_and_reads_high_bytes_as_latin1) {
   folder.write(
       "bpdbjobs.txt",
@@ -138,7 +149,7 @@ TEST_F(check_test, json_object_escapes_listing_text_and_reads_high_bytes_as_lati
   const Outcome outcome = run(RAVELRUN_TINTED, "--json --critical 2");
   EXPECT_EQ(outcome.status, 0) << outcome.err;
   EXPECT_EQ(timeless(outcome.out),
-            "{\"status\":\"OK\",\"exit\":0,\"report\":\"" + (folder / report).string() +
+            "{\"status\":\"OK\",\"exit\":0,\"report\":\"" + json_path(folder / report) +
                 "\",\"marker_before\":\"102x\",\"marker_after\":\"105\",\"jobs\":3,\"failed\":1,"
                 "\"kilobytes\":300,\"failed_jobs\":[{\"job_id\":\"104\",\"status\":\"4\\u0001\","
                 "\"policy\":\"Exch \\\"SG\\\\1\\\" \\u00e9t\\u00e9\",\"client\":\"srv104\","
