@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "command_line.h"
+#include "failure.h"
 #include "win32_text.h"
 
 namespace ravel {
@@ -63,10 +64,16 @@ HWND Win32ConsoleWindow::create_main_window(double dpi_x, double dpi_y) {
   RECT frame{0, 0, twips_to_pixels(form1_layout.client_width, dpi_x),
              twips_to_pixels(form1_layout.client_height, dpi_y)};
   ::AdjustWindowRectEx(&frame, style, FALSE, 0);
-  return ::CreateWindowExW(0, MAKEINTATOM(window_class), L"Ravelbook " RAVEL_VERSION, style,
-                           CW_USEDEFAULT, CW_USEDEFAULT, frame.right - frame.left,
-                           frame.bottom - frame.top, nullptr, nullptr, ::GetModuleHandleW(nullptr),
-                           nullptr);
+  HWND window = ::CreateWindowExW(0, MAKEINTATOM(window_class), L"Ravelbook " RAVEL_VERSION, style,
+                                  CW_USEDEFAULT, CW_USEDEFAULT, frame.right - frame.left,
+                                  frame.bottom - frame.top, nullptr, nullptr,
+                                  ::GetModuleHandleW(nullptr), nullptr);
+  // A session without a desktop (a service's) has no place for a window.
+  if (window == nullptr) {
+    throw Failure(ErrorCode::internal,
+                  "cannot create the window: system error " + std::to_string(::GetLastError()));
+  }
+  return window;
 }
 
 void Win32Timer::start() {

@@ -11,7 +11,7 @@ if [[ ${1:-} != --on-display ]]; then
   "$root/tools/build-windows.sh" --tests --package
   "$root/tools/install-deps.sh" wine wine64 xvfb xauth
   # One X display for the whole run, for the windows the tests show.
-  exec xvfb-run -a -s "-screen 0 1280x1024x24" "$0" --on-display
+  exec xvfb-run -a -s "-screen 0 1280x1024x24" "$root/tools/test-windows.sh" --on-display
 fi
 
 # The wine prefix of this build (the emulator, build-windows/wine-run, uses the same).
