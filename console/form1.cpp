@@ -60,8 +60,13 @@ void Form1::Command1_Click() {
   const FolderLock lock = hold_folder(folder_);
   Command3_Click();
   const ReportingWindow window{window_start, window_end};
-  process_listing(folder_, window);
-  run_report(folder_, console_edition, window, local_today(), summary);
+  // The report is rendered from the job table as Process writes it, on a thread of its own, and
+  // takes its name once Process has completed.
+  std::optional<MadeReport> report;
+  process_listing(folder_, window, [&](LineReader& table) {
+    report.emplace(folder_, console_edition, window, local_today(), table, summary);
+  });
+  report->publish();
 }
 
 std::optional<UpdateOutcome> Form1::Command2_Click() {

@@ -263,13 +263,13 @@ class GroupStore {
   std::uint64_t scratch_size_ = 0;
 };
 
-// The second pass's state: the policy list, and the rows of each group as the interim lines
-// come. The first policy-list line's group is kept like the others, so that nothing reaches the
-// table before the whole interim file has been read.
-class Grouping {
+}  // namespace
+
+// The first policy-list line's group is kept like the others, so that nothing reaches the table
+// before the whole interim file has been read.
+class Grouping::Groups {
  public:
-  // `policies` has at least one line.
-  Grouping(LineReader& policies, const GroupStorage& storage)
+  Groups(LineReader& policies, const GroupStorage& storage)
       : first_policy_(policies.next()),
         later_(policies),
         store_(later_.names.size() + 1, storage) {}
@@ -322,7 +322,11 @@ class Grouping {
   GroupStore store_;
 };
 
-}  // namespace
+Grouping::Grouping(LineReader& policies, const GroupStorage& storage)
+    : groups_(std::make_unique<Groups>(policies, storage)) {}
+Grouping::~Grouping() = default;
+void Grouping::collect(LineReader& interim) { groups_->collect(interim); }
+void Grouping::write(TextWriter& table, bool complete) { groups_->write(table, complete); }
 
 void group_jobs(LineReader& policies, const std::function<LineReader()>& open_interim,
                 TextWriter& table, const GroupStorage& storage) {

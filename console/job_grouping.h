@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <string_view>
 
 #include "text_file.h"
@@ -20,6 +21,27 @@ std::string_view schedule_type_text(std::string_view code);
 struct GroupStorage {
   std::filesystem::path scratch_folder = std::filesystem::temp_directory_path();
   std::size_t memory = std::size_t{4} << 20;
+};
+
+// The second pass's state: the policy list, and the rows of each group as the interim lines
+// come, for a pass that reads the interim file while the first pass writes it.
+class Grouping {
+ public:
+  // `policies` has at least one line.
+  Grouping(LineReader& policies, const GroupStorage& storage);
+  Grouping(const Grouping&) = delete;
+  Grouping& operator=(const Grouping&) = delete;
+  ~Grouping();
+
+  // Checks every interim line as each policy-list line would, and keeps the rows of its groups.
+  void collect(LineReader& interim);
+  // The groups after the table's header, in the policy list's order. After a failing collect(),
+  // only the first group's rows so far: as far as a table made line by line would have got.
+  void write(TextWriter& table, bool complete);
+
+ private:
+  class Groups;
+  std::unique_ptr<Groups> groups_;
 };
 
 // Second pass: for each policy-list line, the interim lines of that policy as one group of

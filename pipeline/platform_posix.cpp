@@ -16,8 +16,16 @@
 
 namespace ravel {
 
-// The system's text for an error number.
-static std::string system_text(int error) { return std::strerror(error); }
+// The system's text for an error number. Files are written on more than one thread, so the
+// thread-safe call; it comes in two flavours, GNU's returning the text, POSIX's an error number.
+[[maybe_unused]] static std::string strerror_text(const char* text, const char*) { return text; }
+[[maybe_unused]] static std::string strerror_text(int result, const char* buffer) {
+  return result == 0 ? std::string(buffer) : "system error";
+}
+static std::string system_text(int error) {
+  char buffer[256] = "";
+  return strerror_text(::strerror_r(error, buffer, sizeof buffer), buffer);
+}
 
 // Maps a failed open to the error number an operator expects: a missing input is "File not
 // found", a missing folder "Path not found", a refusal "Permission denied".

@@ -266,8 +266,8 @@ static std::string read_stored_job_id(const std::filesystem::path& folder) {
 // replaceable, before that, so that a full disk or a locked marker fails with both as they were.
 // The marker takes its name only once the report's name is durable: after a power cut at any
 // moment, the marker never names jobs that no report on the disk shows.
-static void publish(ReplacingFile& report, const std::filesystem::path& folder,
-                    const std::optional<std::string>& marker) {
+static void publish_with_marker(ReplacingFile& report, const std::filesystem::path& folder,
+                                const std::optional<std::string>& marker) {
   NativeFile(folder / job_marker_name, NativeFile::Mode::append, job_marker_name).close();
   ReplacingFile job_marker(folder / job_marker_name, std::string(job_marker_name));
   job_marker.writer().write_line(marker.value_or(""));
@@ -276,9 +276,10 @@ static void publish(ReplacingFile& report, const std::filesystem::path& folder,
   job_marker.commit();
 }
 
-void run_report(const std::filesystem::path& folder, const Edition& edition,
-                const ReportingWindow& window, CivilDate today, ReportSummary* summary) {
-  LineReader table(folder / job_table_name, std::string(job_table_name));
+MadeReport::MadeReport(const std::filesystem::path& folder, const Edition& edition,
+                       const ReportingWindow& window, CivilDate today, LineReader& table,
+                       ReportSummary* summary)
+    : folder_(folder) {
   // The marker is read before the report is created, so that a missing marker cannot cost the
   // day's earlier report. An edition that knows a grouped table looks at the header first: such
   // a table needs no marker at all.
@@ -288,22 +289,31 @@ void run_report(const std::filesystem::path& folder, const Edition& edition,
   const RowRules& rules = row_rules(edition, header);
   const bool uses_marker = rules.job_filter != JobFilter::none || rules.marker_row != 0;
   if (uses_marker && !stored_job_id) stored_job_id = read_stored_job_id(folder);
+  writes_marker_ = rules.marker_row != 0;
 
   const std::string report_name = report_file_name(today);
-  ReplacingFile report(folder / report_name, report_name);
-  const std::optional<std::string> marker =
-      render_report(header, table, report.writer(), edition, rules, window,
-                    stored_job_id ? lenient_number(*stored_job_id) : 0.0, summary);
+  report_.emplace(folder / report_name, report_name);
+  marker_ = render_report(header, table, report_->writer(), edition, rules, window,
+                          stored_job_id ? lenient_number(*stored_job_id) : 0.0, summary);
   if (summary) {
     summary->report = folder / report_name;
     summary->marker_before = stored_job_id;
-    summary->marker_after = rules.marker_row == 0 ? stored_job_id : marker.value_or("");
+    summary->marker_after = writes_marker_ ? marker_.value_or("") : stored_job_id;
   }
-  if (rules.marker_row == 0) {
-    report.commit();
+}
+
+void MadeReport::publish() {
+  if (writes_marker_) {
+    publish_with_marker(*report_, folder_, marker_);
   } else {
-    publish(report, folder, marker);
+    report_->commit();
   }
+}
+
+void run_report(const std::filesystem::path& folder, const Edition& edition,
+                const ReportingWindow& window, CivilDate today, ReportSummary* summary) {
+  LineReader table(folder / job_table_name, std::string(job_table_name));
+  MadeReport(folder, edition, window, today, table, summary).publish();
 }
 
 }  // namespace ravel

@@ -64,6 +64,23 @@ std::optional<std::string> render_report(std::string_view header, LineReader& ta
                                          const RowRules& rules, const ReportingWindow& window,
                                          double stored_job_id, ReportSummary* summary = nullptr);
 
+// A report rendered under its temporary name in `folder` from a job table read from its first
+// line, with the new job marker it names. Dropped without publish(), it leaves no trace.
+class MadeReport {
+ public:
+  MadeReport(const std::filesystem::path& folder, const Edition& edition,
+             const ReportingWindow& window, CivilDate today, LineReader& table,
+             ReportSummary* summary = nullptr);
+  // Gives the report its name, and rewrites the job marker where the edition keeps one.
+  void publish();
+
+ private:
+  std::filesystem::path folder_;
+  std::optional<ReplacingFile> report_;
+  std::optional<std::string> marker_;
+  bool writes_marker_ = false;
+};
+
 // The whole run on the files of `folder`: out1.txt, jobid.txt and report_<today>.html. The
 // report and the job marker take their names only once complete, so a failed run leaves the
 // day's earlier report and the job marker as they were. Fills `summary` where one is given.

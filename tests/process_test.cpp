@@ -367,8 +367,10 @@ TEST(process_test, process_listing_writes_three_files_and_keeps_the_table_withou
 namespace ravel {
 namespace {
 
-// The files and the failure of both passes on a folder are those of the passes in memory, one
-// after the other, for faults in either pass and a missing policy list.
+// On a folder the two passes run side by side, the second reading the interim file as the first
+// writes it; the files and the failure must be those of the passes one after the other, for
+// faults in either pass and a missing policy list. The listing is several megabytes, so the
+// second pass is well under way when a late fault comes.
 TEST(process_test, process_on_files_ends_as_its_passes_one_after_the_other) {
   struct Case {
     const char* name;
@@ -376,7 +378,7 @@ TEST(process_test, process_on_files_ends_as_its_passes_one_after_the_other) {
     int bad_elapsed_at;  // A listing line whose elapsed time is no number; -1 for none.
     bool policy_list;
   };
-  const int jobs = 2000;
+  const int jobs = 20000;
   for (const Case c :
        {Case{"clean", -1, -1, true}, Case{"late first-pass fault", jobs - 2, -1, true},
         Case{"second-pass fault", -1, jobs / 2, true},

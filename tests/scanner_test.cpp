@@ -108,13 +108,20 @@ TEST(scanner_test, splitting_and_picking_agree_with_a_plain_split) {
       gaps.push_back(position);
     }
     const std::vector<std::size_t> table = {0, 3, 4, 5, 6, 7, 8, 9, 10, 11, 14, 15, 22, 27, 34, 51};
-    for (const std::vector<std::size_t>& positions : {gaps, table}) {
-      const std::size_t count = pick_fields(line, positions, picked.data());
-      std::size_t present = 0;
-      while (present < positions.size() && positions[present] < expected.size()) ++present;
-      ASSERT_EQ(count, present) << line;
-      for (std::size_t i = 0; i < count; ++i) {
-        EXPECT_EQ(picked[positions[i]], expected[positions[i]]) << line << " " << positions[i];
+    using Pick = std::size_t (*)(std::string_view, std::span<const std::size_t>, std::string_view*);
+    std::vector<Pick> picks = {pick_fields, pick_fields_portable};
+#if RAVEL_PICK_BMI2
+    if (bmi2_picking_available()) picks.push_back(pick_fields_bmi2);
+#endif
+    for (const Pick pick : picks) {
+      for (const std::vector<std::size_t>& positions : {gaps, table}) {
+        const std::size_t count = pick(line, positions, picked.data());
+        std::size_t present = 0;
+        while (present < positions.size() && positions[present] < expected.size()) ++present;
+        ASSERT_EQ(count, present) << line;
+        for (std::size_t i = 0; i < count; ++i) {
+          EXPECT_EQ(picked[positions[i]], expected[positions[i]]) << line << " " << positions[i];
+        }
       }
     }
   }
