@@ -34,7 +34,6 @@ LineReader LineReader::from_text(std::string text, std::string display_name) {
   reader.buffer_.reset(new char[reader.capacity_]);
   text.copy(reader.buffer_.get(), text.size());
   reader.end_ = text.size();
-  reader.consumed_ = text.size();
   reader.exhausted_ = true;
   const char* const start = reader.buffer_.get();
   reader.line_ends_ = SeparatorScanner(start, start + reader.end_, '\n');
@@ -70,26 +69,8 @@ bool LineReader::fill() {
     return false;
   }
   end_ += got;
-  consumed_ += got;
   line_ends_ = SeparatorScanner(buffer_.get() + scanned, buffer_.get() + end_, '\n');
   return true;
-}
-
-void LineReader::seek(std::uint64_t offset) {
-  const std::uint64_t buffer_start = consumed_ - end_;
-  if (offset >= buffer_start && offset <= consumed_) {
-    begin_ = static_cast<std::size_t>(offset - buffer_start);
-    line_ends_ = SeparatorScanner(buffer_.get() + begin_, buffer_.get() + end_, '\n');
-    return;
-  }
-  if (!file_.is_open()) {
-    throw std::move(Failure(ErrorCode::invalid_call, "seek beyond the text").in_file(name_));
-  }
-  file_.seek(offset);
-  begin_ = end_ = 0;
-  line_ends_ = SeparatorScanner();
-  consumed_ = offset;
-  exhausted_ = false;
 }
 
 bool LineReader::at_end() { return begin_ == end_ && !fill(); }

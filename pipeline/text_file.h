@@ -40,11 +40,6 @@ class LineReader {
   // Like next(), but std::nullopt after the last line.
   std::optional<std::string_view> try_next();
 
-  // The byte offset of the line that next() returns next.
-  std::uint64_t offset() const { return consumed_ - (end_ - begin_); }
-  // Goes back or forth to a line start found by offset(); the line number is not kept.
-  void seek(std::uint64_t offset);
-
   // 1-based number of the line that next() returned last; 0 before the first.
   std::int64_t line_number() const { return line_number_; }
   const std::string& name() const { return name_; }
@@ -62,8 +57,6 @@ class LineReader {
   // The line ends in buffer_ from begin_ to end_ that no line has used yet.
   SeparatorScanner line_ends_;
   bool exhausted_ = false;
-  // Bytes taken from the source so far: the offset of buffer_[end_].
-  std::uint64_t consumed_ = 0;
   std::int64_t line_number_ = 0;
   std::string name_;
 };
