@@ -1,5 +1,5 @@
 #pragma once
-// Text between the system's UTF-8 and the UTF-16 that Win32 calls take.
+// The window's text in UTF-8 (wide_text and utf8_text, from the platform layer, convert).
 
 #ifndef NOMINMAX
 #define NOMINMAX
@@ -9,28 +9,9 @@
 #include <string>
 #include <string_view>
 
+#include "platform.h"
+
 namespace ravel {
-
-inline std::wstring wide_text(std::string_view utf8) {
-  if (utf8.empty()) return {};
-  const int size = static_cast<int>(utf8.size());
-  std::wstring wide(
-      static_cast<std::size_t>(::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, nullptr, 0)),
-      L'\0');
-  ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, wide.data(), static_cast<int>(wide.size()));
-  return wide;
-}
-
-inline std::string utf8_text(std::wstring_view wide) {
-  if (wide.empty()) return {};
-  const int size = static_cast<int>(wide.size());
-  std::string utf8(static_cast<std::size_t>(::WideCharToMultiByte(CP_UTF8, 0, wide.data(), size,
-                                                                  nullptr, 0, nullptr, nullptr)),
-                   '\0');
-  ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, utf8.data(), static_cast<int>(utf8.size()),
-                        nullptr, nullptr);
-  return utf8;
-}
 
 // The text a window shows: its caption, or what a text box or a picker holds.
 inline std::string window_text(HWND window) {

@@ -60,6 +60,12 @@ inline std::filesystem::path path_from_utf8(std::string_view text) {
   return std::filesystem::path(std::u8string(text.begin(), text.end()));
 }
 
+#ifdef _WIN32
+// Text between UTF-8 and the UTF-16 that Win32 calls take.
+std::wstring wide_text(std::string_view utf8);
+std::string utf8_text(std::wstring_view wide);
+#endif
+
 // The folder that holds the running executable, symbolic links resolved.
 std::filesystem::path program_folder();
 

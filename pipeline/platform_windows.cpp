@@ -16,13 +16,23 @@
 
 namespace ravel {
 
-static std::string utf8_text(std::wstring_view text) {
-  if (text.empty()) return {};
-  const int wide_size = static_cast<int>(text.size());
+std::wstring wide_text(std::string_view utf8) {
+  if (utf8.empty()) return {};
+  const int size = static_cast<int>(utf8.size());
+  std::wstring wide(
+      static_cast<std::size_t>(::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, nullptr, 0)),
+      L'\0');
+  ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, wide.data(), static_cast<int>(wide.size()));
+  return wide;
+}
+
+std::string utf8_text(std::wstring_view wide) {
+  if (wide.empty()) return {};
+  const int wide_size = static_cast<int>(wide.size());
   const int size =
-      ::WideCharToMultiByte(CP_UTF8, 0, text.data(), wide_size, nullptr, 0, nullptr, nullptr);
+      ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), wide_size, nullptr, 0, nullptr, nullptr);
   std::string result(static_cast<std::size_t>(size), '\0');
-  ::WideCharToMultiByte(CP_UTF8, 0, text.data(), wide_size, result.data(), size, nullptr, nullptr);
+  ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), wide_size, result.data(), size, nullptr, nullptr);
   return result;
 }
 
