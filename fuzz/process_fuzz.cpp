@@ -126,13 +126,13 @@ static Selection expected_selection(const std::string& listing, const ReportingW
   return selection;
 }
 
-struct Grouping {
+struct GroupedTable {
   std::string table;
   Outcome outcome;
 };
 
-static Grouping expected_grouping(const std::string& policy_list, const std::string& interim) {
-  Grouping grouping{std::string(grouped_table_header) + "\r\n", {}};
+static GroupedTable expected_grouping(const std::string& policy_list, const std::string& interim) {
+  GroupedTable grouping{std::string(grouped_table_header) + "\r\n", {}};
   const std::vector<std::string> lines = text_lines(interim);
   try {
     for (const std::string& policy : text_lines(policy_list)) {
@@ -179,8 +179,8 @@ static Selection selected_in_memory(const std::string& listing_text,
   return selection;
 }
 
-static Grouping grouped_in_memory(const std::string& policy_list, const std::string& interim) {
-  Grouping grouping;
+static GroupedTable grouped_in_memory(const std::string& policy_list, const std::string& interim) {
+  GroupedTable grouping;
   LineReader policies = LineReader::from_text(policy_list, "policy_list.txt");
   {
     TextWriter table(grouping.table);
@@ -197,7 +197,7 @@ static Grouping grouped_in_memory(const std::string& policy_list, const std::str
 static void check_process_on_disk(const std::string& policy_list, const std::string& listing,
                                   const ReportingWindow& window) {
   const Selection selection = expected_selection(listing, window);
-  Grouping grouping{earlier_table, selection.outcome};
+  GroupedTable grouping{earlier_table, selection.outcome};
   if (!selection.outcome.failed) grouping = expected_grouping(policy_list, selection.interim);
 
   const auto& folder = fresh_folder();
@@ -245,8 +245,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   check(selected.side == expected_selected.side, "side lines differ from the rules", selected.side);
 
   for (const std::string* interim : {&expected_selected.interim, &listing}) {
-    const Grouping expected = expected_grouping(policy_list, *interim);
-    const Grouping actual = grouped_in_memory(policy_list, *interim);
+    const GroupedTable expected = expected_grouping(policy_list, *interim);
+    const GroupedTable actual = grouped_in_memory(policy_list, *interim);
     check_outcome(actual.outcome, expected.outcome, "group_jobs");
     check(actual.table == expected.table, "grouped table differs from the rules", actual.table);
   }
