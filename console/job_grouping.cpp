@@ -1,7 +1,6 @@
 #include "job_grouping.h"
 
 #include <cstdint>
-#include <cstring>
 #include <memory>
 #include <optional>
 #include <string>
@@ -128,14 +127,13 @@ struct LaterPolicies {
 };
 
 // The rows of the groups that later policy-list lines ask for, in the order they come. They are
-// kept in an arena of fixed size; a full arena is emptied into a scratch file, group by group,
-// so that memory stays the same however many jobs there are. The scratch file is removed when
-// the store ends.
+// kept in memory up to a fixed amount; then the rows of every group go to a scratch file, one
+// piece a group, so that memory stays the same however many jobs there are. The scratch file is
+// removed when the store ends.
 class GroupStore {
  public:
   GroupStore(std::size_t group_count, const GroupStorage& storage)
-      : arena_size_(storage.memory),
-        arena_(new char[storage.memory]),
+      : memory_(storage.memory),
         groups_(group_count),
         scratch_path_(
             temporary_path(storage.scratch_folder / (std::string(job_table_name) + ".groups"))) {}
@@ -149,82 +147,47 @@ class GroupStore {
   }
 
   void add(std::size_t group, const GroupRow& row) {
+    if (held_ + row.size() > memory_) spill();
     Group& rows = groups_[group];
     rows.has_rows = true;
-    if (record_header + row.size() > arena_size_) {
-      spill();
-      std::string text(row.size(), '\0');
-      row.put(text.data());
-      write_scratch(rows, text);
-      return;
-    }
-    if (record_header + row.size() > arena_size_ - arena_used_) spill();
-    const auto record = static_cast<std::uint32_t>(arena_used_);
-    const auto size = static_cast<std::uint32_t>(row.size());
-    std::memcpy(&arena_[record], &no_record, sizeof no_record);
-    std::memcpy(&arena_[record + 4], &size, sizeof size);
-    row.put(&arena_[record + record_header]);
-    arena_used_ += record_header + row.size();
-    if (rows.first == no_record) {
-      rows.first = record;
-    } else {
-      std::memcpy(&arena_[rows.last], &record, sizeof record);
-    }
-    rows.last = record;
+    const std::size_t at = rows.held.size();
+    rows.held.resize(at + row.size());
+    row.put(rows.held.data() + at);
+    held_ += row.size();
   }
 
   bool has_rows(std::size_t group) const { return groups_[group].has_rows; }
 
-  // Writes the group's rows, those in the scratch file first, then those in the arena.
+  // Writes the group's rows, those in the scratch file first, then those in memory.
   void write_group(std::size_t group, TextWriter& table) {
     const Group& rows = groups_[group];
     for (const Chunk& chunk : rows.spilled) copy_scratch(chunk, table);
-    for (std::uint32_t record = rows.first; record != no_record;) {
-      std::uint32_t size = 0;
-      std::memcpy(&size, &arena_[record + 4], sizeof size);
-      table.write(std::string_view(&arena_[record + record_header], size));
-      std::memcpy(&record, &arena_[record], sizeof record);
-    }
+    table.write(rows.held);
   }
 
  private:
-  // A record in the arena: the offset of the group's next record, the row's size, the row.
-  static constexpr std::size_t record_header = 8;
-  static constexpr std::uint32_t no_record = 0xFFFFFFFF;
-
   struct Chunk {
     std::uint64_t offset;
     std::uint64_t size;
   };
   struct Group {
     bool has_rows = false;
-    std::uint32_t first = no_record;
-    std::uint32_t last = no_record;
+    std::string held;
     std::vector<Chunk> spilled;
   };
 
-  // Moves every group's rows from the arena to the scratch file, one chunk a group.
+  // Moves the rows of every group to the scratch file, one chunk a group, and lets their memory
+  // go: a group whose rows came in a burst must not keep room that the others then lack.
   void spill() {
     for (Group& rows : groups_) {
-      if (rows.first == no_record) continue;
-      const std::uint64_t offset = scratch_size_;
-      for (std::uint32_t record = rows.first; record != no_record;) {
-        std::uint32_t size = 0;
-        std::memcpy(&size, &arena_[record + 4], sizeof size);
-        scratch().write(std::string_view(&arena_[record + record_header], size));
-        scratch_size_ += size;
-        std::memcpy(&record, &arena_[record], sizeof record);
-      }
-      rows.spilled.push_back({offset, scratch_size_ - offset});
-      rows.first = rows.last = no_record;
+      if (rows.held.empty()) continue;
+      rows.spilled.push_back({scratch_size_, rows.held.size()});
+      scratch().write(rows.held);
+      scratch_size_ += rows.held.size();
+      rows.held.clear();
+      rows.held.shrink_to_fit();
     }
-    arena_used_ = 0;
-  }
-
-  void write_scratch(Group& rows, std::string_view row) {
-    rows.spilled.push_back({scratch_size_, row.size()});
-    scratch().write(row);
-    scratch_size_ += row.size();
+    held_ = 0;
   }
 
   TextWriter& scratch() {
@@ -253,9 +216,8 @@ class GroupStore {
     }
   }
 
-  std::size_t arena_size_;
-  std::unique_ptr<char[]> arena_;
-  std::size_t arena_used_ = 0;
+  std::size_t memory_;
+  std::size_t held_ = 0;  // Bytes of rows in memory.
   std::vector<Group> groups_;
   std::filesystem::path scratch_path_;
   std::optional<TextWriter> scratch_writer_;

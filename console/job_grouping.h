@@ -17,10 +17,11 @@ std::string_view retention_text(std::string_view code);
 std::string_view schedule_type_text(std::string_view code);
 
 // Where the second pass keeps the rows of the later policy-list lines' groups until their
-// turn: this much memory, and beyond it a scratch file in this folder, removed at the end.
+// turn: this many bytes of rows in memory (up to twice that held, as strings grow by doubling),
+// and beyond it a scratch file in this folder, removed at the end.
 struct GroupStorage {
   std::filesystem::path scratch_folder = std::filesystem::temp_directory_path();
-  std::size_t memory = std::size_t{4} << 20;
+  std::size_t memory = std::size_t{2} << 20;
 };
 
 // The second pass's state: the policy list, and the rows of each group as the interim lines
