@@ -54,11 +54,11 @@ static std::optional<std::int64_t> whole_instant(double seconds) {
   return static_cast<std::int64_t>(whole);
 }
 
-// "YYYY-MM-DD" of a day counted from 1970-01-01. The last day is kept, since the instants of a
-// listing come close together and mostly share their day with the one before.
+// "YYYY-MM-DD" of a day counted from 1970-01-01. The last day is kept, one per thread, since the
+// instants of a listing come close together and mostly share their day with the one before.
 static const char* date_text(std::int64_t days) {
-  static std::int64_t last_day = 0;
-  static char last_text[10] = {'1', '9', '7', '0', '-', '0', '1', '-', '0', '1'};
+  static thread_local std::int64_t last_day = 0;
+  static thread_local char last_text[10] = {'1', '9', '7', '0', '-', '0', '1', '-', '0', '1'};
   if (days != last_day) {
     const CivilDate date = civil_from_days(days);
     char* p = put_digits(last_text, static_cast<unsigned>(date.year), 4);

@@ -1,5 +1,7 @@
 #include "elapsed_time.h"
 
+#include <charconv>
+
 namespace ravel {
 
 std::size_t write_elapsed_time_text(std::int32_t seconds, char* out) {
@@ -14,14 +16,7 @@ std::size_t write_elapsed_time_text(std::int32_t seconds, char* out) {
   const auto minutes = static_cast<int>(count / 60 - 60 * hours);
   const auto rest = static_cast<int>(count % 60);
 
-  char digits[12];
-  int length = 0;
-  std::int64_t h = hours;
-  do {
-    digits[length++] = static_cast<char>('0' + h % 10);
-    h /= 10;
-  } while (h > 0);
-  while (length > 0) *p++ = digits[--length];
+  p = std::to_chars(p, out + elapsed_time_text_size, hours).ptr;
   *p++ = ':';
   *p++ = static_cast<char>('0' + minutes / 10);
   *p++ = static_cast<char>('0' + minutes % 10);

@@ -5,29 +5,21 @@
 namespace ravel {
 
 std::string_view description(ErrorCode code) {
-  switch (code) {
-    case ErrorCode::invalid_call:
-      return "Invalid procedure call or argument";
-    case ErrorCode::overflow:
-      return "Overflow";
-    case ErrorCode::out_of_memory:
-      return "Out of memory";
-    case ErrorCode::internal:
-      return "Internal error";
-    case ErrorCode::subscript:
-      return "Subscript out of range";
-    case ErrorCode::type_mismatch:
-      return "Type mismatch";
-    case ErrorCode::file_not_found:
-      return "File not found";
-    case ErrorCode::input_past_end:
-      return "Input past end of file";
-    case ErrorCode::permission_denied:
-      return "Permission denied";
-    case ErrorCode::path_file_access:
-      return "Path/File access error";
-    case ErrorCode::path_not_found:
-      return "Path not found";
+  static constexpr std::pair<ErrorCode, std::string_view> descriptions[] = {
+      {ErrorCode::invalid_call, "Invalid procedure call or argument"},
+      {ErrorCode::overflow, "Overflow"},
+      {ErrorCode::out_of_memory, "Out of memory"},
+      {ErrorCode::internal, "Internal error"},
+      {ErrorCode::subscript, "Subscript out of range"},
+      {ErrorCode::type_mismatch, "Type mismatch"},
+      {ErrorCode::file_not_found, "File not found"},
+      {ErrorCode::input_past_end, "Input past end of file"},
+      {ErrorCode::permission_denied, "Permission denied"},
+      {ErrorCode::path_file_access, "Path/File access error"},
+      {ErrorCode::path_not_found, "Path not found"},
+  };
+  for (const auto& [known, text] : descriptions) {
+    if (known == code) return text;
   }
   return "Application-defined or object-defined error";
 }

@@ -74,19 +74,8 @@ double lenient_number(std::string_view text) {
   bool negative = false;
   if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
 
-  // The number's characters, blanks left out; the common case never leaves this small buffer.
-  char local[64];
-  std::string spill;
-  std::size_t size = 0;
-  auto append = [&](char c) {
-    if (size < sizeof local) {
-      local[size++] = c;
-      return;
-    }
-    if (spill.empty()) spill.assign(local, size);
-    spill.push_back(c);
-    ++size;
-  };
+  // The number's characters, blanks left out; a usual number fits the string's own buffer.
+  std::string number;
   auto skip_blanks = [&] {
     while (i < text.size() && is_blank(text[i])) ++i;
   };
@@ -94,15 +83,15 @@ double lenient_number(std::string_view text) {
   std::size_t mantissa_digits = 0;
   skip_blanks();
   while (i < text.size() && is_digit(text[i])) {
-    append(text[i++]);
+    number.push_back(text[i++]);
     ++mantissa_digits;
     skip_blanks();
   }
   if (i < text.size() && text[i] == '.') {
-    append(text[i++]);
+    number.push_back(text[i++]);
     skip_blanks();
     while (i < text.size() && is_digit(text[i])) {
-      append(text[i++]);
+      number.push_back(text[i++]);
       ++mantissa_digits;
       skip_blanks();
     }
@@ -116,17 +105,16 @@ double lenient_number(std::string_view text) {
     if (j < text.size() && (text[j] == '+' || text[j] == '-')) sign = text[j++];
     while (j < text.size() && is_blank(text[j])) ++j;
     if (j < text.size() && is_digit(text[j])) {
-      append('e');
-      if (sign != 0) append(sign);
+      number.push_back('e');
+      if (sign != 0) number.push_back(sign);
       i = j;
       while (i < text.size() && is_digit(text[i])) {
-        append(text[i++]);
+        number.push_back(text[i++]);
         skip_blanks();
       }
     }
   }
 
-  const std::string_view number = spill.empty() ? std::string_view(local, size) : spill;
   double value = 0.0;
   if (!small_integer(number, value)) {
     bool overflowed = false;

@@ -36,28 +36,14 @@ std::string report_file_name(CivilDate date) {
 
 // Field texts reach the page escaped, so that data can never become markup.
 static void write_escaped(TextWriter& out, std::string_view text) {
+  static constexpr std::string_view markup = "&<>\"";
+  static constexpr std::string_view entities[] = {"&amp;", "&lt;", "&gt;", "&quot;"};
   std::size_t start = 0;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    std::string_view entity;
-    switch (text[i]) {
-      case '&':
-        entity = "&amp;";
-        break;
-      case '<':
-        entity = "&lt;";
-        break;
-      case '>':
-        entity = "&gt;";
-        break;
-      case '"':
-        entity = "&quot;";
-        break;
-      default:
-        continue;
-    }
-    out.write(text.substr(start, i - start));
-    out.write(entity);
-    start = i + 1;
+  for (std::size_t at = text.find_first_of(markup); at != std::string_view::npos;
+       at = text.find_first_of(markup, start)) {
+    out.write(text.substr(start, at - start));
+    out.write(entities[markup.find(text[at])]);
+    start = at + 1;
   }
   out.write(text.substr(start));
 }

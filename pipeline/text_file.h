@@ -104,10 +104,6 @@ class TextWriter {
     }
     write_slow(text);
   }
-  void write(char c) {
-    if (used_ == capacity_) flush();
-    buffer_[used_++] = c;
-  }
   // Writes the text followed by CR LF.
   void write_line(std::string_view text) {
     write(text);

@@ -96,8 +96,7 @@ TEST(text_file_test, writer_ends_lines_with_cr_lf_and_creates_or_empties) {
   {
     TextWriter writer(folder / "out.txt", "out.txt");
     writer.write_line("one");
-    writer.write("two");
-    writer.write(',');
+    writer.write("two,");
     writer.write_line("");
     writer.close();
   }
