@@ -49,47 +49,27 @@ static std::int32_t checked_elapsed(const LineFields& g) {
 
 // Columns 1 to 12 of a group row, each after its comma, and CR LF: the row without the policy
 // name that only the group's first row carries.
-class GroupRow {
- public:
-  GroupRow(const GroupRow&) = delete;
-  GroupRow& operator=(const GroupRow&) = delete;
-  GroupRow(const LineFields& g, std::int32_t seconds) {
-    for (std::int64_t column = 1; column <= 12; ++column) {
-      std::string_view& text = columns_[column - 1];
-      switch (column) {
-        case 5:
-          text = std::string_view(elapsed_, write_elapsed_time_text(seconds, elapsed_));
-          break;
-        case 8:
-          text = retention_text(g[8]);
-          break;
-        case 12:
-          text = schedule_type_text(g[12]);
-          break;
-        default:
-          text = g[column];
-      }
-      size_ += 1 + text.size();
+static void make_group_row(const LineFields& g, std::int32_t seconds, std::string& row) {
+  char elapsed[elapsed_time_text_size];
+  row.clear();
+  for (std::int64_t column = 1; column <= 12; ++column) {
+    row += ',';
+    switch (column) {
+      case 5:
+        row.append(elapsed, write_elapsed_time_text(seconds, elapsed));
+        break;
+      case 8:
+        row += retention_text(g[8]);
+        break;
+      case 12:
+        row += schedule_type_text(g[12]);
+        break;
+      default:
+        row += g[column];
     }
-    size_ += 2;
   }
-  std::size_t size() const { return size_; }
-  // Writes the row's size() bytes.
-  char* put(char* out) const {
-    for (const std::string_view text : columns_) {
-      *out++ = ',';
-      out += text.copy(out, text.size());
-    }
-    *out++ = '\r';
-    *out++ = '\n';
-    return out;
-  }
-
- private:
-  std::string_view columns_[12];
-  char elapsed_[elapsed_time_text_size];
-  std::size_t size_ = 0;
-};
+  row += "\r\n";
+}
 
 static void write_not_found(TextWriter& table, std::string_view policy) {
   table.write(policy);
@@ -146,13 +126,11 @@ class GroupStore {
     remove_file_quietly(scratch_path_);
   }
 
-  void add(std::size_t group, const GroupRow& row) {
+  void add(std::size_t group, std::string_view row) {
     if (held_ + row.size() > memory_) spill();
     Group& rows = groups_[group];
     rows.has_rows = true;
-    const std::size_t at = rows.held.size();
-    rows.held.resize(at + row.size());
-    row.put(rows.held.data() + at);
+    rows.held += row;
     held_ += row.size();
   }
 
@@ -239,6 +217,7 @@ class Grouping::Groups {
   // Checks every interim line as each policy-list line would, and keeps the rows of its groups.
   void collect(LineReader& interim) {
     LineFields g;
+    std::string row;
     while (auto line = interim.try_next()) {
       try {
         g.split(*line);
@@ -246,7 +225,7 @@ class Grouping::Groups {
         const bool in_first_group = g[0] == first_policy_;
         const std::optional<std::size_t> later_group = later_.find(g[0]);
         if (!in_first_group && !later_group) continue;
-        const GroupRow row(g, seconds);
+        make_group_row(g, seconds, row);
         if (in_first_group) store_.add(first_group, row);
         if (later_group) store_.add(*later_group + 1, row);
       } catch (Failure& failure) {
