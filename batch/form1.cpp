@@ -21,12 +21,12 @@ void Form1::Command4_Click() {
   const FolderLock lock = hold_folder(folder_);
   const ReportingWindow window{window_start, window_end};
   if (!edition_.converts_listing) {
-    run_report(folder_, edition_, window, local_today(), summary);
+    run_report(folder_, edition_, window, local_today(), listener);
     return;
   }
   std::optional<MadeReport> report;
   generate_file([&](LineReader& table) {
-    report.emplace(folder_, edition_, window, local_today(), table, summary);
+    report.emplace(folder_, edition_, window, local_today(), table, listener);
   });
   report->publish();
 }

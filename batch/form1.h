@@ -24,8 +24,8 @@ class Form1 {
   double window_start = 0.0;
   double window_end = 0.0;
 
-  // Where the report run counts its jobs, when monitoring asks; none otherwise.
-  ReportSummary* summary = nullptr;
+  // Who hears what the report run shows, when monitoring asks; none otherwise.
+  ReportListener* listener = nullptr;
 
  private:
   const Edition& edition_;

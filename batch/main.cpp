@@ -75,7 +75,7 @@ int main(int argc, char** argv) {
   if (request.check) check.emplace(*request.check);
   try {
     ravel::Form1 form(ravel::RAVEL_EDITION, ravel::data_folder(request.folder));
-    if (check) form.summary = &check->summary();
+    if (check) form.listener = &check->summary();
     form.Form_Load();
   } catch (...) {
     const std::string message = ravel::failure_message(std::current_exception());

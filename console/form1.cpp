@@ -64,7 +64,7 @@ void Form1::Command1_Click() {
   // takes its name once Process has completed.
   std::optional<MadeReport> report;
   process_listing(folder_, window, [&](LineReader& table) {
-    report.emplace(folder_, console_edition, window, local_today(), table, summary);
+    report.emplace(folder_, console_edition, window, local_today(), table, listener);
   });
   report->publish();
 }
@@ -82,7 +82,7 @@ std::optional<UpdateOutcome> Form1::Command2_Click() {
 void Form1::Command4_Click() {
   const FolderLock lock = hold_folder(folder_);
   run_report(folder_, console_edition, ReportingWindow{window_start, window_end}, local_today(),
-             summary);
+             listener);
 }
 
 }  // namespace ravel

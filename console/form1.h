@@ -60,9 +60,9 @@ class Form1 {
   double window_start = 0.0;
   double window_end = 0.0;
 
-  // Where the report runs of Process and HTML Report count their jobs, when monitoring asks;
+  // Who hears what the report runs of Process and HTML Report show, when monitoring asks;
   // none otherwise.
-  ReportSummary* summary = nullptr;
+  ReportListener* listener = nullptr;
 
   Picker& dp1;
   Picker& tp1;

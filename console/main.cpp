@@ -146,11 +146,11 @@ void pick(ravel::Picker& date_picker, ravel::Picker& time_picker, ravel::LocalDa
 // The actions without a window: the start-up report, Process, or the listing update.
 std::optional<ravel::UpdateOutcome> run_without_window(const Request& request,
                                                        const std::filesystem::path& folder,
-                                                       ravel::ReportSummary* summary) {
+                                                       ravel::ReportListener* listener) {
   ravel::ValuePicker dp1, tp1, dp2, tp2;
   CommandLineDialogs dialogs(request.update_file);
   ravel::Form1 form(folder, request.store, {dp1, tp1, dp2, tp2, dialogs});
-  form.summary = summary;
+  form.listener = listener;
   if (request.action == Request::Action::update) return form.Command2_Click();
   if (request.action == Request::Action::process) {
     form.set_up_time_pickers();

@@ -7,6 +7,10 @@
 #include <filesystem>
 #include <string>
 #include <system_error>
+#include <utility>
+
+#include "date_time.h"
+#include "numeric.h"
 
 namespace ravel {
 
@@ -30,6 +34,52 @@ std::optional<CheckOptions> read_check_options(ArgumentReader& arguments) {
                      std::to_string(options.critical));
   }
   return options;
+}
+
+// A field as the report shows it: an instant as its date-time text, other texts as they stand.
+static std::string shown_text(std::string_view field, std::size_t column, const RowRules& rules) {
+  if (field.empty() || !rules.is_instant(column)) return std::string(field);
+  char text[date_time_text_size];
+  return std::string(text,
+                     write_date_time_text(lenient_number(field) + display_offset_seconds, text));
+}
+
+// A row without a status field (a policy that ran no job) is no job. A field a short row lacks
+// counts as empty, so that counting never fails a run that rendered.
+void ReportSummary::rendered_row(const std::vector<std::string_view>& fields,
+                                 const RowRules& rules) {
+  if (rules.policy_on_first_row && rules.policy_column < fields.size() &&
+      !fields[rules.policy_column].empty()) {
+    group_policy_ = fields[rules.policy_column];
+  }
+  if (rules.status_column >= fields.size()) return;
+  ++jobs;
+  if (rules.kilobytes_column < fields.size()) {
+    kilobytes += lenient_number(fields[rules.kilobytes_column]);
+  }
+  const std::string_view status = fields[rules.status_column];
+  if (status == "0") return;
+  const auto named = [&](std::size_t column) -> std::optional<std::string> {
+    if (column == no_column) return std::nullopt;
+    return column < fields.size() ? shown_text(fields[column], column, rules) : std::string();
+  };
+  FailedJob job{.job_id = named(rules.job_id_column).value_or(""),
+                .status = std::string(status),
+                .policy = named(rules.policy_column),
+                .client = named(rules.client_column),
+                .schedule = named(rules.schedule_column),
+                .start = named(rules.start_end_columns[0]),
+                .end = named(rules.start_end_columns[1])};
+  if (rules.policy_on_first_row) job.policy = group_policy_;
+  failed_jobs.push_back(std::move(job));
+}
+
+void ReportSummary::reported(const std::filesystem::path& report_path,
+                             const std::optional<std::string>& before,
+                             const std::optional<std::string>& after) {
+  report = report_path;
+  marker_before = before;
+  marker_after = after;
 }
 
 Check::Check(CheckOptions options) : options_(options), start_(std::chrono::steady_clock::now()) {}

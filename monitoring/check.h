@@ -4,13 +4,52 @@
 
 #include <chrono>
 #include <cstdint>
+#include <filesystem>
 #include <optional>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "command_line.h"
 #include "report.h"
 
 namespace ravel {
+
+// A reported job whose status is not exactly "0", by the fields monitoring names it with: the
+// texts as the report shows them; std::nullopt where the table has no such column.
+struct FailedJob {
+  std::string job_id;
+  std::string status;
+  std::optional<std::string> policy;
+  std::optional<std::string> client;
+  std::optional<std::string> schedule;
+  std::optional<std::string> start;
+  std::optional<std::string> end;
+};
+
+// What a report run showed. The rows are counted as they are rendered, so the counts are exactly
+// the report's: a job is a data row with a status field, and it failed where the report tints
+// it for its status.
+class ReportSummary : public ReportListener {
+ public:
+  void rendered_row(const std::vector<std::string_view>& fields, const RowRules& rules) override;
+  void reported(const std::filesystem::path& report_path, const std::optional<std::string>& before,
+                const std::optional<std::string>& after) override;
+
+  std::filesystem::path report;
+  // The job marker as the run read it and as it wrote it; std::nullopt where the run did not
+  // read it, and as before where it left it alone.
+  std::optional<std::string> marker_before;
+  std::optional<std::string> marker_after;
+  std::int64_t jobs = 0;
+  // The sum of the jobs' KiloBytes fields, each read as a lenient number.
+  double kilobytes = 0.0;
+  std::vector<FailedJob> failed_jobs;
+
+ private:
+  // The policy of the group the rows belong to, where only a group's first row names it.
+  std::string group_policy_;
+};
 
 // The monitoring plugins' states; each one's value is the exit status the convention gives it.
 enum class CheckState { ok = 0, warning = 1, critical = 2, unknown = 3 };

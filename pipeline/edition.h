@@ -39,6 +39,10 @@ struct RowRules {
   std::size_t kilobytes_column = no_column;
   // Whether the policy stands only on a group's first row and holds for the rows after it.
   bool policy_on_first_row = false;
+
+  constexpr bool is_instant(std::size_t column) const {
+    return column == instant_columns[0] || column == instant_columns[1];
+  }
 };
 
 struct Edition {

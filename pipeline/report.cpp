@@ -94,16 +94,12 @@ static RowOpening row_opening(const std::vector<std::string_view>& fields, const
   return opening;
 }
 
-static bool is_instant(std::size_t column, const RowRules& rules) {
-  return column == rules.instant_columns[0] || column == rules.instant_columns[1];
-}
-
 // The date-time text of an instant column, the elapsed-time text of the duration column.
 static void write_time_text(TextWriter& out, std::string_view field, std::size_t column,
                             const RowRules& rules) {
   char text[std::max(date_time_text_size, elapsed_time_text_size)];
   const std::size_t size =
-      is_instant(column, rules)
+      rules.is_instant(column)
           ? write_date_time_text(lenient_number(field) + display_offset_seconds, text)
           : write_elapsed_time_text(round_to_int32(lenient_number(field)), text);
   out.write(std::string_view(text, size));
@@ -138,7 +134,7 @@ static void write_row(TextWriter& out, std::string_view line,
     }
     out.write(cell_opening);
     out.write(opening.font);
-    if (is_instant(column, rules) || column == rules.duration_column) {
+    if (rules.is_instant(column) || column == rules.duration_column) {
       try {
         write_time_text(out, field, column, rules);
       } catch (Failure& failure) {
@@ -155,49 +151,10 @@ static void write_row(TextWriter& out, std::string_view line,
   out.write(row_closing);
 }
 
-// A field as the report shows it: an instant as its date-time text, other texts as they stand.
-static std::string shown_text(std::string_view field, std::size_t column, const RowRules& rules) {
-  if (field.empty() || !is_instant(column, rules)) return std::string(field);
-  char text[date_time_text_size];
-  return std::string(text,
-                     write_date_time_text(lenient_number(field) + display_offset_seconds, text));
-}
-
-// Counts a rendered row into the summary. A row without a status field (a policy that ran no
-// job) is no job. A field a short row lacks counts as empty, so that counting never fails a
-// run that rendered.
-static void count_job(ReportSummary& summary, std::string& group_policy,
-                      const std::vector<std::string_view>& fields, const RowRules& rules) {
-  if (rules.policy_on_first_row && rules.policy_column < fields.size() &&
-      !fields[rules.policy_column].empty()) {
-    group_policy = fields[rules.policy_column];
-  }
-  if (rules.status_column >= fields.size()) return;
-  ++summary.jobs;
-  if (rules.kilobytes_column < fields.size()) {
-    summary.kilobytes += lenient_number(fields[rules.kilobytes_column]);
-  }
-  const std::string_view status = fields[rules.status_column];
-  if (status == "0") return;
-  const auto named = [&](std::size_t column) -> std::optional<std::string> {
-    if (column == no_column) return std::nullopt;
-    return column < fields.size() ? shown_text(fields[column], column, rules) : std::string();
-  };
-  FailedJob job{.job_id = named(rules.job_id_column).value_or(""),
-                .status = std::string(status),
-                .policy = named(rules.policy_column),
-                .client = named(rules.client_column),
-                .schedule = named(rules.schedule_column),
-                .start = named(rules.start_end_columns[0]),
-                .end = named(rules.start_end_columns[1])};
-  if (rules.policy_on_first_row) job.policy = group_policy;
-  summary.failed_jobs.push_back(std::move(job));
-}
-
 std::optional<std::string> render_report(std::string_view header, LineReader& table,
                                          TextWriter& report, const Edition& edition,
                                          const RowRules& rules, const ReportingWindow& window,
-                                         double stored_job_id, ReportSummary* summary) {
+                                         double stored_job_id, ReportListener* listener) {
   report.write_line(head_block);
   write_title(report, window);
   write_header_row(report, header);
@@ -205,7 +162,6 @@ std::optional<std::string> render_report(std::string_view header, LineReader& ta
 
   std::optional<std::string> marker;
   std::vector<std::string_view> fields;
-  std::string group_policy;
   std::int64_t row = 0;
   while (auto line = table.try_next()) {
     try {
@@ -219,7 +175,7 @@ std::optional<std::string> render_report(std::string_view header, LineReader& ta
         continue;
       }
       write_row(report, *line, fields, edition, rules);
-      if (summary) count_job(*summary, group_policy, fields, rules);
+      if (listener) listener->rendered_row(fields, rules);
     } catch (Failure& failure) {
       failure.in_file(table.name()).at_line(table.line_number());
       throw;
@@ -264,7 +220,7 @@ static void publish_with_marker(ReplacingFile& report, const std::filesystem::pa
 
 MadeReport::MadeReport(const std::filesystem::path& folder, const Edition& edition,
                        const ReportingWindow& window, CivilDate today, LineReader& table,
-                       ReportSummary* summary)
+                       ReportListener* listener)
     : folder_(folder) {
   // The marker is read before the report is created, so that a missing marker cannot cost the
   // day's earlier report. An edition that knows a grouped table looks at the header first: such
@@ -280,11 +236,10 @@ MadeReport::MadeReport(const std::filesystem::path& folder, const Edition& editi
   const std::string report_name = report_file_name(today);
   report_.emplace(folder / report_name, report_name);
   marker_ = render_report(header, table, report_->writer(), edition, rules, window,
-                          stored_job_id ? lenient_number(*stored_job_id) : 0.0, summary);
-  if (summary) {
-    summary->report = folder / report_name;
-    summary->marker_before = stored_job_id;
-    summary->marker_after = writes_marker_ ? marker_.value_or("") : stored_job_id;
+                          stored_job_id ? lenient_number(*stored_job_id) : 0.0, listener);
+  if (listener) {
+    listener->reported(folder / report_name, stored_job_id,
+                       writes_marker_ ? marker_.value_or("") : stored_job_id);
   }
 }
 
@@ -297,9 +252,9 @@ void MadeReport::publish() {
 }
 
 void run_report(const std::filesystem::path& folder, const Edition& edition,
-                const ReportingWindow& window, CivilDate today, ReportSummary* summary) {
+                const ReportingWindow& window, CivilDate today, ReportListener* listener) {
   LineReader table(folder / job_table_name, std::string(job_table_name));
-  MadeReport(folder, edition, window, today, table, summary).publish();
+  MadeReport(folder, edition, window, today, table, listener).publish();
 }
 
 }  // namespace ravel

@@ -2,7 +2,6 @@
 // The report run: renders the job table into the day's HTML backup report, showing only the
 // jobs newer than the job marker, and rewrites the job marker.
 
-#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -23,31 +22,18 @@ struct ReportingWindow {
   double end = 0.0;
 };
 
-// A reported job whose status is not exactly "0", by the fields monitoring names it with: the
-// texts as the report shows them; std::nullopt where the table has no such column.
-struct FailedJob {
-  std::string job_id;
-  std::string status;
-  std::optional<std::string> policy;
-  std::optional<std::string> client;
-  std::optional<std::string> schedule;
-  std::optional<std::string> start;
-  std::optional<std::string> end;
-};
-
-// What a report run showed, for monitoring. The rows are counted as they are rendered, so the
-// counts are exactly the report's: a job is a data row with a status field, and it failed where
-// the report tints it for its status.
-struct ReportSummary {
-  std::filesystem::path report;
-  // The job marker as the run read it and as it wrote it; std::nullopt where the run did not
-  // read it, and as before where it left it alone.
-  std::optional<std::string> marker_before;
-  std::optional<std::string> marker_after;
-  std::int64_t jobs = 0;
-  // The sum of the jobs' KiloBytes fields, each read as a lenient number.
-  double kilobytes = 0.0;
-  std::vector<FailedJob> failed_jobs;
+// Hears what a report run shows: monitoring counts the jobs as they are rendered, so that its
+// counts are exactly the report's.
+class ReportListener {
+ public:
+  virtual ~ReportListener() = default;
+  // A data row as the report renders it, read by the rules of its table.
+  virtual void rendered_row(const std::vector<std::string_view>& fields, const RowRules& rules) = 0;
+  // The report made, and the job marker as the run read it and as it leaves it: std::nullopt
+  // where the run did not read it, and as before where it leaves it alone.
+  virtual void reported(const std::filesystem::path& report,
+                        const std::optional<std::string>& marker_before,
+                        const std::optional<std::string>& marker_after) = 0;
 };
 
 // "report_DD-MM-YY.html".
@@ -58,11 +44,11 @@ const RowRules& row_rules(const Edition& edition, std::string_view header);
 
 // Renders the report of a job table whose header line has been read already. `table` stands
 // at the first data line. Returns the field 0 text of the rules' marker row, std::nullopt when
-// the table has no such row. Counts the rendered jobs into `summary` where one is given.
+// the table has no such row. Tells `listener`, where one is given, of every rendered row.
 std::optional<std::string> render_report(std::string_view header, LineReader& table,
                                          TextWriter& report, const Edition& edition,
                                          const RowRules& rules, const ReportingWindow& window,
-                                         double stored_job_id, ReportSummary* summary = nullptr);
+                                         double stored_job_id, ReportListener* listener = nullptr);
 
 // A report rendered under its temporary name in `folder` from a job table read from its first
 // line, with the new job marker it names. Dropped without publish(), it leaves no trace.
@@ -70,7 +56,7 @@ class MadeReport {
  public:
   MadeReport(const std::filesystem::path& folder, const Edition& edition,
              const ReportingWindow& window, CivilDate today, LineReader& table,
-             ReportSummary* summary = nullptr);
+             ReportListener* listener = nullptr);
   // Gives the report its name, and rewrites the job marker where the edition keeps one.
   void publish();
 
@@ -83,8 +69,8 @@ class MadeReport {
 
 // The whole run on the files of `folder`: out1.txt, jobid.txt and report_<today>.html. The
 // report and the job marker take their names only once complete, so a failed run leaves the
-// day's earlier report and the job marker as they were. Fills `summary` where one is given.
+// day's earlier report and the job marker as they were. Tells `listener` where one is given.
 void run_report(const std::filesystem::path& folder, const Edition& edition,
-                const ReportingWindow& window, CivilDate today, ReportSummary* summary = nullptr);
+                const ReportingWindow& window, CivilDate today, ReportListener* listener = nullptr);
 
 }  // namespace ravel
