@@ -4,6 +4,7 @@
 // x86-64 processor does) and byte by byte elsewhere, and turns each block into a bit mask of
 // its separators, which it hands out one by one.
 
+#include <algorithm>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
@@ -49,26 +50,9 @@ inline std::uint64_t separator_mask(const char* block, char separator) {
 #endif
 }
 
-// How many times the separator occurs in [begin, end). SSE2 compares 16 bytes at a time and
-// adds the matches up in byte-wide counters, which are summed before any can overflow.
+// How many times the separator occurs in [begin, end).
 inline std::size_t count_separators(const char* begin, const char* end, char separator) {
-  std::size_t count = 0;
-#ifdef RAVEL_SCANNER_SSE2
-  const __m128i wanted = _mm_set1_epi8(separator);
-  const __m128i zero = _mm_setzero_si128();
-  while (end - begin >= 16) {
-    __m128i counters = zero;
-    for (int round = 0; round < 255 && end - begin >= 16; ++round, begin += 16) {
-      const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(begin));
-      counters = _mm_sub_epi8(counters, _mm_cmpeq_epi8(bytes, wanted));
-    }
-    const __m128i sums = _mm_sad_epu8(counters, zero);
-    count += static_cast<std::size_t>(_mm_cvtsi128_si32(sums)) +
-             static_cast<std::size_t>(_mm_cvtsi128_si32(_mm_srli_si128(sums, 8)));
-  }
-#endif
-  for (; begin != end; ++begin) count += *begin == separator;
-  return count;
+  return static_cast<std::size_t>(std::count(begin, end, separator));
 }
 
 // The mask of the block that starts at `block`, of which only the bytes before `end` count.
