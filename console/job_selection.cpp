@@ -65,22 +65,11 @@ static std::span<const std::size_t> selection_positions(std::int64_t count,
 void select_jobs(LineReader& listing, TextWriter& interim, TextWriter& side,
                  const ReportingWindow& window) {
   LineFields f;
-  // The positions depend on the field count alone: those of the usual counts are made once.
-  constexpr std::int64_t kept_counts = 256;
-  std::vector<std::vector<std::size_t>> positions_of_count(kept_counts);
   std::vector<std::size_t> positions;
   while (auto text = listing.try_next()) {
     try {
       const std::int64_t field_count = count_fields(*text);
-      std::span<const std::size_t> wanted;
-      if (field_count < kept_counts) {
-        std::vector<std::size_t>& kept = positions_of_count[static_cast<std::size_t>(field_count)];
-        if (kept.empty()) selection_positions(field_count, kept);
-        wanted = kept;
-      } else {
-        wanted = selection_positions(field_count, positions);
-      }
-      f.pick(*text, field_count, wanted);
+      f.pick(*text, field_count, selection_positions(field_count, positions));
       const double start = strict_number(f[8]);
       if (start == 0 || start > window.end) continue;
       // Newest first: the first job that started before the window ends the pass.
