@@ -1,5 +1,6 @@
 #include "fields.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstdint>
 #include <string>
@@ -141,8 +142,7 @@ std::size_t pick_fields(std::string_view line, std::span<const std::size_t> posi
 
 std::int64_t count_fields(std::string_view line) {
   if (line.empty()) return 0;
-  return static_cast<std::int64_t>(count_separators(line.data(), line.data() + line.size(), ',')) +
-         1;
+  return static_cast<std::int64_t>(std::count(line.begin(), line.end(), ',')) + 1;
 }
 
 }  // namespace ravel

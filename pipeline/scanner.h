@@ -4,7 +4,6 @@
 // x86-64 processor does) and byte by byte elsewhere, and turns each block into a bit mask of
 // its separators, which it hands out one by one.
 
-#include <algorithm>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
@@ -48,11 +47,6 @@ inline std::uint64_t separator_mask(const char* block, char separator) {
 #else
   return separator_mask_portable(block, separator);
 #endif
-}
-
-// How many times the separator occurs in [begin, end).
-inline std::size_t count_separators(const char* begin, const char* end, char separator) {
-  return static_cast<std::size_t>(std::count(begin, end, separator));
 }
 
 // The mask of the block that starts at `block`, of which only the bytes before `end` count.
