@@ -2,7 +2,6 @@
 
 #include <chrono>
 #include <cmath>
-#include <cstring>
 #include <optional>
 #include <string>
 
@@ -54,21 +53,14 @@ static std::optional<std::int64_t> whole_instant(double seconds) {
   return static_cast<std::int64_t>(whole);
 }
 
-// "YYYY-MM-DD" of a day counted from 1970-01-01. The last day is kept, one per thread, since the
-// instants of a listing come close together and mostly share their day with the one before.
-static const char* date_text(std::int64_t days) {
-  static thread_local std::int64_t last_day = 0;
-  static thread_local char last_text[10] = {'1', '9', '7', '0', '-', '0', '1', '-', '0', '1'};
-  if (days != last_day) {
-    const CivilDate date = civil_from_days(days);
-    char* p = put_digits(last_text, static_cast<unsigned>(date.year), 4);
-    *p++ = '-';
-    p = put_two_digits(p, static_cast<unsigned>(date.month));
-    *p++ = '-';
-    put_two_digits(p, static_cast<unsigned>(date.day));
-    last_day = days;
-  }
-  return last_text;
+// "YYYY-MM-DD" of a day counted from 1970-01-01.
+static void put_date(char* out, std::int64_t days) {
+  const CivilDate date = civil_from_days(days);
+  char* p = put_digits(out, static_cast<unsigned>(date.year), 4);
+  *p++ = '-';
+  p = put_two_digits(p, static_cast<unsigned>(date.month));
+  *p++ = '-';
+  put_two_digits(p, static_cast<unsigned>(date.day));
 }
 
 std::size_t write_date_time_text(double seconds, char* out) {
@@ -84,7 +76,7 @@ std::size_t write_date_time_text(double seconds, char* out) {
     second_of_day += 86400;
     --days;
   }
-  std::memcpy(out, date_text(days), 10);
+  put_date(out, days);
   if (second_of_day == 0) return 10;
   const auto s = static_cast<unsigned>(second_of_day);
   char* p = out + 10;
