@@ -71,11 +71,6 @@ static void make_group_row(const LineFields& g, std::int32_t seconds, std::strin
   row += "\r\n";
 }
 
-static void write_not_found(TextWriter& table, std::string_view policy) {
-  table.write(policy);
-  table.write_line(",Not Found");
-}
-
 namespace {
 
 // Hashes std::string keys and std::string_view probes alike, so that a lookup allocates nothing.
@@ -207,67 +202,60 @@ class GroupStore {
 
 // The first policy-list line's group is kept like the others, so that nothing reaches the table
 // before the whole interim file has been read.
-class Grouping::Groups {
- public:
-  Groups(LineReader& policies, const GroupStorage& storage)
-      : first_policy_(policies.next()),
-        later_(policies),
-        store_(later_.names.size() + 1, storage) {}
-
-  // Checks every interim line as each policy-list line would, and keeps the rows of its groups.
-  void collect(LineReader& interim) {
-    LineFields g;
-    std::string row;
-    while (auto line = interim.try_next()) {
-      try {
-        g.split(*line);
-        const std::int32_t seconds = checked_elapsed(g);
-        const bool in_first_group = g[0] == first_policy_;
-        const std::optional<std::size_t> later_group = later_.find(g[0]);
-        if (!in_first_group && !later_group) continue;
-        make_group_row(g, seconds, row);
-        if (in_first_group) store_.add(first_group, row);
-        if (later_group) store_.add(*later_group + 1, row);
-      } catch (Failure& failure) {
-        failure.in_file(interim.name()).at_line(interim.line_number());
-        throw;
-      }
-    }
-  }
-
-  // The groups after the table's header, in the policy list's order. After a failing collect(),
-  // only the first group's rows so far: as far as a table made line by line would have got.
-  void write(TextWriter& table, bool complete) {
-    if (store_.has_rows(first_group)) {
-      table.write(first_policy_);
-      store_.write_group(first_group, table);
-    } else if (complete) {
-      write_not_found(table, first_policy_);
-    }
-    if (!complete) return;
-    for (const std::size_t group : later_.groups_in_order) {
-      if (!store_.has_rows(group + 1)) {
-        write_not_found(table, later_.names[group]);
-        continue;
-      }
-      table.write(later_.names[group]);
-      store_.write_group(group + 1, table);
-    }
-  }
-
- private:
+struct Grouping::Groups {
   static constexpr std::size_t first_group = 0;
 
-  const std::string first_policy_;
-  const LaterPolicies later_;
-  GroupStore store_;
+  Groups(LineReader& policies, const GroupStorage& storage)
+      : first_policy(policies.next()), later(policies), store(later.names.size() + 1, storage) {}
+
+  // The group's rows after its policy name, or the policy's "Not Found" row.
+  void write(TextWriter& table, std::size_t group, std::string_view policy) {
+    table.write(policy);
+    if (store.has_rows(group)) {
+      store.write_group(group, table);
+    } else {
+      table.write_line(",Not Found");
+    }
+  }
+
+  const std::string first_policy;
+  const LaterPolicies later;
+  GroupStore store;
 };
 
 Grouping::Grouping(LineReader& policies, const GroupStorage& storage)
     : groups_(std::make_unique<Groups>(policies, storage)) {}
 Grouping::~Grouping() = default;
-void Grouping::collect(LineReader& interim) { groups_->collect(interim); }
-void Grouping::write(TextWriter& table, bool complete) { groups_->write(table, complete); }
+
+void Grouping::collect(LineReader& interim) {
+  LineFields g;
+  std::string row;
+  while (auto line = interim.try_next()) {
+    try {
+      g.split(*line);
+      const std::int32_t seconds = checked_elapsed(g);
+      const bool in_first_group = g[0] == groups_->first_policy;
+      const std::optional<std::size_t> later_group = groups_->later.find(g[0]);
+      if (!in_first_group && !later_group) continue;
+      make_group_row(g, seconds, row);
+      if (in_first_group) groups_->store.add(Groups::first_group, row);
+      if (later_group) groups_->store.add(*later_group + 1, row);
+    } catch (Failure& failure) {
+      failure.in_file(interim.name()).at_line(interim.line_number());
+      throw;
+    }
+  }
+}
+
+void Grouping::write(TextWriter& table, bool complete) {
+  if (complete || groups_->store.has_rows(Groups::first_group)) {
+    groups_->write(table, Groups::first_group, groups_->first_policy);
+  }
+  if (!complete) return;
+  for (const std::size_t group : groups_->later.groups_in_order) {
+    groups_->write(table, group + 1, groups_->later.names[group]);
+  }
+}
 
 void group_jobs(LineReader& policies, const std::function<LineReader()>& open_interim,
                 TextWriter& table, const GroupStorage& storage) {

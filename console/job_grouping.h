@@ -41,7 +41,7 @@ class Grouping {
   void write(TextWriter& table, bool complete);
 
  private:
-  class Groups;
+  struct Groups;
   std::unique_ptr<Groups> groups_;
 };
 
