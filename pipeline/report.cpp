@@ -75,25 +75,6 @@ static constexpr std::string_view cell_opening = "<TD>";
 static constexpr std::string_view cell_closing = "</TD>";
 static constexpr std::string_view row_closing = "</TR>\r\n";
 
-// The start of a row and of its cells, by the row's status.
-struct RowOpening {
-  std::string_view row;
-  std::string_view font;  // Empty where cells carry no font colour.
-};
-
-static RowOpening row_opening(const std::vector<std::string_view>& fields, const Edition& edition,
-                              const RowRules& rules) {
-  bool status_ok = false;
-  if (fields.size() > rules.status_column || !rules.missing_status_tints) {
-    status_ok = field_at(fields, rules.status_column) == "0";
-  }
-  RowOpening opening{status_ok ? std::string_view("<TR>") : edition.status_tint_row, {}};
-  if (edition.font_colour) {
-    opening.font = status_ok ? "<Font color=\"000000\">" : "<Font color=\"FFFFFF\">";
-  }
-  return opening;
-}
-
 // The date-time text of an instant column, the elapsed-time text of the duration column.
 static void write_time_text(TextWriter& out, std::string_view field, std::size_t column,
                             const RowRules& rules) {
@@ -123,9 +104,13 @@ static bool has_markup(std::string_view text) {
 static void write_row(TextWriter& out, std::string_view line,
                       const std::vector<std::string_view>& fields, const Edition& edition,
                       const RowRules& rules) {
-  const RowOpening opening = row_opening(fields, edition, rules);
+  // A row without a status field fails, unless the rules tint it.
+  const bool status_ok = (fields.size() > rules.status_column || !rules.missing_status_tints) &&
+                         field_at(fields, rules.status_column) == "0";
+  std::string_view font;
+  if (edition.font_colour) font = status_ok ? "<Font color=\"000000\">" : "<Font color=\"FFFFFF\">";
   const bool escaped = has_markup(line);
-  out.write(opening.row);
+  out.write(status_ok ? std::string_view("<TR>") : edition.status_tint_row);
   for (std::size_t column = 0; column < fields.size(); ++column) {
     const std::string_view field = fields[column];
     if (field.empty()) {
@@ -133,7 +118,7 @@ static void write_row(TextWriter& out, std::string_view line,
       continue;
     }
     out.write(cell_opening);
-    out.write(opening.font);
+    out.write(font);
     if (rules.is_instant(column) || column == rules.duration_column) {
       try {
         write_time_text(out, field, column, rules);
