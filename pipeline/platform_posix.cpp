@@ -46,6 +46,13 @@ static Failure open_failure(int error, const std::filesystem::path& path, Native
   return std::move(Failure(code, system_text(error)).in_file(name));
 }
 
+// A file without any write permission is read-only, for root too, as on Windows.
+static bool is_read_only(const std::filesystem::path& path) {
+  struct stat existing {};
+  return ::stat(path.c_str(), &existing) == 0 && S_ISREG(existing.st_mode) &&
+         (existing.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
+}
+
 NativeFile::NativeFile(const std::filesystem::path& path, Mode mode, std::string_view display_name)
     : name_(display_name) {
   int flags = O_CLOEXEC;
@@ -61,12 +68,7 @@ NativeFile::NativeFile(const std::filesystem::path& path, Mode mode, std::string
       flags |= O_WRONLY | O_CREAT | O_APPEND;
       break;
   }
-  // A file without any write permission is read-only, for root too, as on Windows.
-  struct stat existing {};
-  if (mode != Mode::read && ::stat(path.c_str(), &existing) == 0 && S_ISREG(existing.st_mode) &&
-      (existing.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) {
-    throw open_failure(EACCES, path, mode, name_);
-  }
+  if (mode != Mode::read && is_read_only(path)) throw open_failure(EACCES, path, mode, name_);
   do {
     fd_ = ::open(path.c_str(), flags, 0666);
   } while (fd_ < 0 && errno == EINTR);
@@ -165,11 +167,7 @@ void replace_file(const std::filesystem::path& from, const std::filesystem::path
                              "cannot replace it: " + system_text(error))
                          .in_file(display_name));
   };
-  struct stat existing {};
-  if (::stat(to.c_str(), &existing) == 0 && S_ISREG(existing.st_mode) &&
-      (existing.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) {
-    throw failure(EACCES);
-  }
+  if (is_read_only(to)) throw failure(EACCES);
   if (::rename(from.c_str(), to.c_str()) != 0) throw failure(errno);
 }
 
