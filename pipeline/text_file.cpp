@@ -112,15 +112,6 @@ TextWriter::TextWriter(const std::filesystem::path& path, std::string display_na
 TextWriter::TextWriter(std::string& sink)
     : sink_(&sink), buffer_(new char[4096]), capacity_(4096), name_("text") {}
 
-TextWriter::TextWriter(TextWriter&& other) noexcept
-    : file_(std::move(other.file_)),
-      pipe_(std::exchange(other.pipe_, nullptr)),
-      sink_(std::exchange(other.sink_, nullptr)),
-      buffer_(std::move(other.buffer_)),
-      capacity_(std::exchange(other.capacity_, 0)),
-      used_(std::exchange(other.used_, 0)),
-      name_(std::move(other.name_)) {}
-
 TextWriter::~TextWriter() {
   // Keeps what the run wrote before it failed; a failure to do so has nowhere to go.
   try {

@@ -93,8 +93,8 @@ class TextWriter {
   // Writes into a string held by the caller, for tests.
   explicit TextWriter(std::string& sink);
 
-  TextWriter(TextWriter&&) noexcept;
-  TextWriter& operator=(TextWriter&&) = delete;
+  TextWriter(const TextWriter&) = delete;
+  TextWriter& operator=(const TextWriter&) = delete;
   ~TextWriter();
 
   void write(std::string_view text) {
