@@ -40,9 +40,6 @@ LineReader LineReader::from_text(std::string text, std::string display_name) {
   return reader;
 }
 
-LineReader::LineReader(LineReader&&) noexcept = default;
-LineReader& LineReader::operator=(LineReader&&) noexcept = default;
-LineReader::~LineReader() = default;
 
 // Moves the unread rest to the front, grows the buffer when a single line fills it, and reads
 // more; the scanner goes on where it stopped. False when the file has nothing more to give.

@@ -29,10 +29,6 @@ class LineReader {
   // Reads what another step writes into `pipe` (a file of that name) while it writes it.
   LineReader(BytePipe& pipe, std::string display_name);
 
-  LineReader(LineReader&&) noexcept;
-  LineReader& operator=(LineReader&&) noexcept;
-  ~LineReader();
-
   bool at_end();
   // The next line, valid until the next call of next() or at_end(). Reading past the last line
   // fails with "Input past end of file".
