@@ -94,11 +94,6 @@ struct LaterPolicies {
       groups_in_order.push_back(found->second);
     }
   }
-  std::optional<std::size_t> find(std::string_view name) const {
-    const auto found = group_of_name.find(name);
-    if (found == group_of_name.end()) return std::nullopt;
-    return found->second;
-  }
 };
 
 // The rows of the groups that later policy-list lines ask for, in the order they come. They are
@@ -235,11 +230,12 @@ void Grouping::collect(LineReader& interim) {
       g.split(*line);
       const std::int32_t seconds = checked_elapsed(g);
       const bool in_first_group = g[0] == groups_->first_policy;
-      const std::optional<std::size_t> later_group = groups_->later.find(g[0]);
-      if (!in_first_group && !later_group) continue;
+      const auto later = groups_->later.group_of_name.find(g[0]);
+      const bool in_later_group = later != groups_->later.group_of_name.end();
+      if (!in_first_group && !in_later_group) continue;
       make_group_row(g, seconds, row);
       if (in_first_group) groups_->store.add(Groups::first_group, row);
-      if (later_group) groups_->store.add(*later_group + 1, row);
+      if (in_later_group) groups_->store.add(later->second + 1, row);
     } catch (Failure& failure) {
       failure.in_file(interim.name()).at_line(interim.line_number());
       throw;

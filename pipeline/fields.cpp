@@ -52,10 +52,8 @@ std::size_t pick_fields_portable(std::string_view line, std::span<const std::siz
     }
   }
   fields[count++] = std::string_view(start, static_cast<std::size_t>(text + size - start));
-  if (count > last) return positions.size();
-  std::size_t present = 0;
-  while (present < positions.size() && positions[present] < count) ++present;
-  return present;
+  return static_cast<std::size_t>(std::lower_bound(positions.begin(), positions.end(), count) -
+                                  positions.begin());
 }
 
 #if RAVEL_PICK_BMI2
