@@ -30,12 +30,6 @@ static char* put_digits(char* out, unsigned value, int width) {
   return out + width;
 }
 
-static char* put_two_digits(char* out, unsigned value) {
-  out[0] = static_cast<char>('0' + value / 10);
-  out[1] = static_cast<char>('0' + value % 10);
-  return out + 2;
-}
-
 // The whole count of seconds nearest to `seconds` (a half to even), if it lies in the date
 // range.
 static std::optional<std::int64_t> whole_instant(double seconds) {
@@ -58,9 +52,9 @@ static void put_date(char* out, std::int64_t days) {
   const CivilDate date = civil_from_days(days);
   char* p = put_digits(out, static_cast<unsigned>(date.year), 4);
   *p++ = '-';
-  p = put_two_digits(p, static_cast<unsigned>(date.month));
+  p = put_digits(p, static_cast<unsigned>(date.month), 2);
   *p++ = '-';
-  put_two_digits(p, static_cast<unsigned>(date.day));
+  put_digits(p, static_cast<unsigned>(date.day), 2);
 }
 
 std::size_t write_date_time_text(double seconds, char* out) {
@@ -81,11 +75,11 @@ std::size_t write_date_time_text(double seconds, char* out) {
   const auto s = static_cast<unsigned>(second_of_day);
   char* p = out + 10;
   *p++ = ' ';
-  p = put_two_digits(p, s / 3600);
+  p = put_digits(p, s / 3600, 2);
   *p++ = ':';
-  p = put_two_digits(p, s / 60 % 60);
+  p = put_digits(p, s / 60 % 60, 2);
   *p++ = ':';
-  p = put_two_digits(p, s % 60);
+  p = put_digits(p, s % 60, 2);
   return static_cast<std::size_t>(p - out);
 }
 
@@ -96,11 +90,11 @@ std::string date_time_text(double seconds) {
 
 std::string report_date_text(CivilDate date) {
   char text[8];
-  char* p = put_two_digits(text, static_cast<unsigned>(date.day));
+  char* p = put_digits(text, static_cast<unsigned>(date.day), 2);
   *p++ = '-';
-  p = put_two_digits(p, static_cast<unsigned>(date.month));
+  p = put_digits(p, static_cast<unsigned>(date.month), 2);
   *p++ = '-';
-  p = put_two_digits(p, static_cast<unsigned>(date.year % 100));
+  p = put_digits(p, static_cast<unsigned>(date.year % 100), 2);
   return std::string(text, static_cast<std::size_t>(p - text));
 }
 
