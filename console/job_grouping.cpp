@@ -107,8 +107,6 @@ class GroupStore {
         groups_(group_count),
         scratch_path_(
             temporary_path(storage.scratch_folder / (std::string(job_table_name) + ".groups"))) {}
-  GroupStore(const GroupStore&) = delete;
-  GroupStore& operator=(const GroupStore&) = delete;
   ~GroupStore() {
     if (!scratch_writer_) return;
     scratch_reader_ = NativeFile();

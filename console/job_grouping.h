@@ -30,8 +30,6 @@ class Grouping {
  public:
   // `policies` has at least one line.
   Grouping(LineReader& policies, const GroupStorage& storage);
-  Grouping(const Grouping&) = delete;
-  Grouping& operator=(const Grouping&) = delete;
   ~Grouping();
 
   // Checks every interim line as each policy-list line would, and keeps the rows of its groups.

@@ -14,8 +14,6 @@ class BytePipe {
  public:
   // Holds at most `capacity` bytes that the reader has not taken yet.
   explicit BytePipe(std::size_t capacity = std::size_t{1} << 20);
-  BytePipe(const BytePipe&) = delete;
-  BytePipe& operator=(const BytePipe&) = delete;
 
   // Writer's side. Waits while the pipe is full; once the reader has stopped, drops the bytes.
   void put(const char* data, std::size_t size);

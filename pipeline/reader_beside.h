@@ -16,8 +16,6 @@ class ReaderBeside {
  public:
   // Starts `step` on the lines of the file named `file_name` as they come.
   ReaderBeside(std::string file_name, std::function<void(LineReader&)> step);
-  ReaderBeside(const ReaderBeside&) = delete;
-  ReaderBeside& operator=(const ReaderBeside&) = delete;
   // A writer that did not finish() failed: the step sees the end of the file at once, and how
   // it ends is not heard.
   ~ReaderBeside();

@@ -89,8 +89,6 @@ class TextWriter {
   // Writes into a string held by the caller, for tests.
   explicit TextWriter(std::string& sink);
 
-  TextWriter(const TextWriter&) = delete;
-  TextWriter& operator=(const TextWriter&) = delete;
   ~TextWriter();
 
   void write(std::string_view text) {
@@ -146,8 +144,6 @@ FolderLock hold_folder(const std::filesystem::path& folder);
 class ReplacingFile {
  public:
   ReplacingFile(const std::filesystem::path& target, std::string display_name);
-  ReplacingFile(const ReplacingFile&) = delete;
-  ReplacingFile& operator=(const ReplacingFile&) = delete;
   ~ReplacingFile();
 
   TextWriter& writer() { return *writer_; }
