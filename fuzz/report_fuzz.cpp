@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 
+#include "check.h"
 #include "date_time.h"
 #include "edition.h"
 #include "elapsed_time.h"
