@@ -30,4 +30,9 @@ set(CPACK_NSIS_PACKAGE_NAME "Ravel ${PROJECT_VERSION}")
 set(CPACK_NSIS_DEFINES "Target amd64-unicode")
 # Nothing to agree to: the installer opens on where to install.
 set(CPACK_NSIS_IGNORE_LICENSE_PAGE ON)
+# A Start menu entry for the report console's window, on the site folder that the scheduled-task
+# example uses. (Four backslashes make one: CPack reads these settings back as CMake code.)
+set(CPACK_NSIS_CREATE_ICONS_EXTRA
+    "CreateShortCut '$SMPROGRAMS\\\\$STARTMENU_FOLDER\\\\Ravel report console.lnk' '$INSTDIR\\\\bin\\\\ravelbook.exe' '--window --folder C:\\\\Ravel\\\\site'")
+set(CPACK_NSIS_DELETE_ICONS_EXTRA "Delete '$SMPROGRAMS\\\\$MUI_TEMP\\\\Ravel report console.lnk'")
 include(CPack)
