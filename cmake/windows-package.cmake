@@ -35,4 +35,7 @@ set(CPACK_NSIS_IGNORE_LICENSE_PAGE ON)
 set(CPACK_NSIS_CREATE_ICONS_EXTRA
     "CreateShortCut '$SMPROGRAMS\\\\$STARTMENU_FOLDER\\\\Ravel report console.lnk' '$INSTDIR\\\\bin\\\\ravelbook.exe' '--window --folder C:\\\\Ravel\\\\site'")
 set(CPACK_NSIS_DELETE_ICONS_EXTRA "Delete '$SMPROGRAMS\\\\$MUI_TEMP\\\\Ravel report console.lnk'")
+# The site folder itself, so that the entry and the task find it; an uninstall leaves it, with
+# the site's listing, marker and reports, where it is.
+set(CPACK_NSIS_EXTRA_INSTALL_COMMANDS "CreateDirectory 'C:\\\\Ravel\\\\site'")
 include(CPack)

@@ -40,7 +40,11 @@ ctest --test-dir "$build" --output-on-failure --parallel "$(nproc)"
 installer=$(ls "$root"/out/ravel-*-windows-x64.exe)
 "$wine" "$installer" /S
 "$wine" 'C:\Program Files\Ravel\bin\ravelbook.exe' --version
-# It leaves a Start menu entry that opens the console window on the site folder.
+# It makes the site folder, and leaves a Start menu entry that opens the console window on it.
+if [[ ! -d $WINEPREFIX/drive_c/Ravel/site ]]; then
+  echo "test-windows.sh: the installer made no folder C:\Ravel\site" >&2
+  exit 1
+fi
 shortcut=$(find "$WINEPREFIX/drive_c" -name 'Ravel report console.lnk' -print -quit)
 if [[ -z $shortcut ]] || ! strings -el "$shortcut" | grep -qF -- '--window --folder C:\Ravel\site'; then
   echo "test-windows.sh: no Start menu entry that opens the console window on C:\Ravel\site" >&2
