@@ -13,7 +13,7 @@ build="$root/build-deb"
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
   -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON >/dev/null
 cmake --build "$build" --parallel "$(nproc)" \
-  --target ravelrun-tinted ravelrun-plain ravelrun-brief ravelbook ravelbook_window man_pages
+  --target ravelrun-tinted ravelrun-plain ravelrun-brief ravelbook ravelbook_window man_pages changelog
 
 rm -rf "$build/packages"
 (cd "$build" && cpack -G DEB -B "$build/packages" >/dev/null)

@@ -17,9 +17,9 @@ fail() {
 step() { echo "check-package: $*"; }
 
 # What the checks use: systemd-analyze for the units, man for their documentation lines, groff
-# for the man pages, python3 to read the JSON object back.
+# for the man pages, python3 to read the JSON object back, lintian for Debian's rules.
 needed=()
-for package in systemd man-db groff-base python3; do
+for package in systemd man-db groff-base python3 lintian; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||
     needed+=("$package")
 done
@@ -31,6 +31,10 @@ fi
 main_deb=$(echo "$debs"/ravel_*.deb)
 window_deb=$(echo "$debs"/ravel-window_*.deb)
 [[ -f $main_deb && -f $window_deb ]] || fail "no packages in $debs: run tools/build-deb.sh"
+
+step "lintian finds no error or warning"
+lintian --fail-on error,warning "$main_deb" "$window_deb" 2>/dev/null ||
+  fail "lintian: $(lintian "$main_deb" "$window_deb" 2>/dev/null | tr '\n' ' ')"
 
 step "a server install brings no Qt"
 if dpkg-deb -f "$main_deb" Depends Recommends Pre-Depends | grep -qi qt; then
