@@ -9,6 +9,7 @@
 #include "check.h"
 #include "command_line.h"
 #include "form1.h"
+#include "platform.h"
 
 static constexpr const char* usage_text =
     "Usage: " RAVEL_PROGRAM
@@ -54,6 +55,7 @@ static Request read_request(ravel::ArgumentReader& arguments) {
 }
 
 int main(int argc, char** argv) {
+  const ravel::Utf8Console console;
   ravel::ArgumentReader arguments(argc, argv);
   Request request;
   try {

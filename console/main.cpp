@@ -60,7 +60,7 @@ constexpr const char* exit_text =
 
 void print_help() {
   std::fputs(usage_text, stdout);
-  std::printf(help_text, ravel::default_store_folder().string().c_str());
+  std::printf(help_text, ravel::utf8_from_path(ravel::default_store_folder()).c_str());
   std::printf("%s%s", ravel::check_options_help, exit_text);
 }
 
@@ -190,12 +190,14 @@ bool run_window(int& argc, char** argv, const std::filesystem::path& folder,
   }
   const auto run = reinterpret_cast<ravel::WindowMain>(
       ravel::module_function(module, ravel::window_main_name, RAVEL_WINDOW_MODULE));
-  return run(&argc, argv, folder.string().c_str(), store.string().c_str()) == 0;
+  return run(&argc, argv, ravel::utf8_from_path(folder).c_str(),
+             ravel::utf8_from_path(store).c_str()) == 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  const ravel::Utf8Console console;
   ravel::ArgumentReader arguments(argc, argv);
   Request request;
   try {

@@ -31,7 +31,7 @@ static Failure no_job_number(const LineReader& reader) {
 
 double newest_stored_job(const std::filesystem::path& store) {
   const std::filesystem::path path = store / stored_listing_name;
-  LineReader stored(path, path.string());
+  LineReader stored(path, utf8_from_path(path));
   const std::optional<double> last = job_number(stored.next());
   if (!last) throw no_job_number(stored);
   return *last;
@@ -44,8 +44,8 @@ UpdateOutcome update_stored_listing(const std::filesystem::path& store, double l
 
   bool proper = false;
   {
-    TextWriter merge(merge_path, merge_path.string());
-    LineReader update(update_file, update_file.string());
+    TextWriter merge(merge_path, utf8_from_path(merge_path));
+    LineReader update(update_file, utf8_from_path(update_file));
     while (auto line = update.try_next()) {
       const std::optional<double> n = job_number(*line);
       if (!n) {
@@ -70,13 +70,13 @@ UpdateOutcome update_stored_listing(const std::filesystem::path& store, double l
   if (!proper) return UpdateOutcome::not_proper;
 
   {
-    LineReader stored(stored_path, stored_path.string());
-    TextWriter merge(merge_path, merge_path.string(), NativeFile::Mode::append);
+    LineReader stored(stored_path, utf8_from_path(stored_path));
+    TextWriter merge(merge_path, utf8_from_path(merge_path), NativeFile::Mode::append);
     while (auto line = stored.try_next()) merge.write_line(*line);
     merge.sync();
     merge.close();
   }
-  replace_file(merge_path, stored_path, stored_path.string());
+  replace_file(merge_path, stored_path, utf8_from_path(stored_path));
   sync_folder(store);
   return UpdateOutcome::finished;
 }

@@ -277,7 +277,7 @@ static std::string monitoring_object(const ReportSummary& summary, CheckState st
 
   std::string out = "{\"status\":\"" + std::string(state_name(state)) +
                     "\",\"exit\":" + std::to_string(static_cast<int>(state)) + ",";
-  append_json_field(out, "report", report.string(), Reading::utf8_where_valid);
+  append_json_field(out, "report", utf8_from_path(report), Reading::utf8_where_valid);
   out += ',';
   append_json_field(out, "marker_before", summary.marker_before, Reading::latin1);
   out += ',';

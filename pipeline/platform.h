@@ -60,6 +60,28 @@ inline std::filesystem::path path_from_utf8(std::string_view text) {
   return std::filesystem::path(std::u8string(text.begin(), text.end()));
 }
 
+// The UTF-8 text of a path, as path_from_utf8 reads it back: for messages, and for handing a path
+// on as text. path::string() gives the ANSI code page's bytes on Windows, and fails on a name
+// that code page cannot hold.
+inline std::string utf8_from_path(const std::filesystem::path& path) {
+  const std::u8string text = path.u8string();
+  return std::string(text.begin(), text.end());
+}
+
+// For the life of a program: text written to a console window shows as the UTF-8 it is. A
+// Windows console shows its own code page unless told, and is told back at the end; elsewhere
+// this does nothing.
+class Utf8Console {
+ public:
+  Utf8Console();
+  Utf8Console(const Utf8Console&) = delete;
+  Utf8Console& operator=(const Utf8Console&) = delete;
+  ~Utf8Console();
+
+ private:
+  [[maybe_unused]] unsigned previous_ = 0;  // The code page to give back; 0 for none.
+};
+
 #ifdef _WIN32
 // Text between UTF-8 and the UTF-16 that Win32 calls take.
 std::wstring wide_text(std::string_view utf8);

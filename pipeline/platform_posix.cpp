@@ -171,6 +171,9 @@ void replace_file(const std::filesystem::path& from, const std::filesystem::path
   if (::rename(from.c_str(), to.c_str()) != 0) throw failure(errno);
 }
 
+Utf8Console::Utf8Console() = default;
+Utf8Console::~Utf8Console() = default;
+
 void remove_file_quietly(const std::filesystem::path& path) noexcept { ::unlink(path.c_str()); }
 
 // Opens a folder itself, for its lock and its sync; a missing folder is "Path not found".
@@ -185,7 +188,7 @@ static int open_folder(const std::filesystem::path& folder) {
   const ErrorCode code = error == ENOENT || error == ENOTDIR ? ErrorCode::path_not_found
                          : error == EACCES || error == EPERM ? ErrorCode::permission_denied
                                                              : ErrorCode::path_file_access;
-  throw std::move(Failure(code, system_text(error)).in_file(folder.string()));
+  throw std::move(Failure(code, system_text(error)).in_file(utf8_from_path(folder)));
 }
 
 void sync_folder(const std::filesystem::path& folder) {
@@ -194,7 +197,7 @@ void sync_folder(const std::filesystem::path& folder) {
   ::close(fd);
   if (error != 0) {
     throw std::move(
-        Failure(ErrorCode::path_file_access, system_text(error)).in_file(folder.string()));
+        Failure(ErrorCode::path_file_access, system_text(error)).in_file(utf8_from_path(folder)));
   }
 }
 
@@ -209,10 +212,10 @@ FolderLock::FolderLock(const std::filesystem::path& folder) : fd_(open_folder(fo
   ::close(std::exchange(fd_, -1));
   if (error == EWOULDBLOCK) {
     throw std::move(Failure(ErrorCode::permission_denied, "another run holds the folder")
-                        .in_file(folder.string()));
+                        .in_file(utf8_from_path(folder)));
   }
   throw std::move(
-      Failure(ErrorCode::path_file_access, system_text(error)).in_file(folder.string()));
+      Failure(ErrorCode::path_file_access, system_text(error)).in_file(utf8_from_path(folder)));
 }
 
 FolderLock::FolderLock(FolderLock&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}

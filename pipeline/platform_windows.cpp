@@ -250,6 +250,16 @@ void replace_file(const std::filesystem::path& from, const std::filesystem::path
   }
 }
 
+// Only a program with a console of its own changes it; output to a file or a pipe is bytes.
+Utf8Console::Utf8Console() {
+  const UINT current = ::GetConsoleOutputCP();
+  if (current != 0 && current != CP_UTF8 && ::SetConsoleOutputCP(CP_UTF8)) previous_ = current;
+}
+
+Utf8Console::~Utf8Console() {
+  if (previous_ != 0) ::SetConsoleOutputCP(previous_);
+}
+
 void remove_file_quietly(const std::filesystem::path& path) noexcept {
   ::DeleteFileW(path.c_str());
 }
@@ -270,13 +280,13 @@ FolderLock::FolderLock(const std::filesystem::path& folder) {
   const DWORD error = ::GetLastError();
   if (error == ERROR_SHARING_VIOLATION) {
     throw std::move(Failure(ErrorCode::permission_denied, "another run holds the folder")
-                        .in_file(folder.string()));
+                        .in_file(utf8_from_path(folder)));
   }
   if (error == ERROR_PATH_NOT_FOUND || error == ERROR_FILE_NOT_FOUND || error == ERROR_DIRECTORY) {
     throw std::move(
-        Failure(ErrorCode::path_not_found, system_text(error)).in_file(folder.string()));
+        Failure(ErrorCode::path_not_found, system_text(error)).in_file(utf8_from_path(folder)));
   }
-  throw io_failure(error, folder.string());
+  throw io_failure(error, utf8_from_path(folder));
 }
 
 FolderLock::FolderLock(FolderLock&& other) noexcept

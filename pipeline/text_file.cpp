@@ -40,7 +40,6 @@ LineReader LineReader::from_text(std::string text, std::string display_name) {
   return reader;
 }
 
-
 // Moves the unread rest to the front, grows the buffer when a single line fills it, and reads
 // more; the scanner goes on where it stopped. False when the file has nothing more to give.
 bool LineReader::fill() {
@@ -178,10 +177,10 @@ void TextWriter::close() {
 }
 
 std::filesystem::path temporary_path(const std::filesystem::path& target) {
-  std::string name = target.filename().string();
+  std::string name = utf8_from_path(target.filename());
   name.insert(0, 1, '.');
   name += ".tmp";
-  return target.parent_path() / name;
+  return target.parent_path() / path_from_utf8(name);
 }
 
 // Whether a file of a folder is one that a run made under a temporary name: ".<name>.tmp", and
@@ -195,7 +194,8 @@ FolderLock hold_folder(const std::filesystem::path& folder) {
   FolderLock lock(folder);
   std::error_code error;
   for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
-    if (is_temporary_name(entry.path().filename().string()) && entry.is_regular_file(error)) {
+    if (is_temporary_name(utf8_from_path(entry.path().filename())) &&
+        entry.is_regular_file(error)) {
       remove_file_quietly(entry.path());
     }
   }

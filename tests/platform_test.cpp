@@ -167,5 +167,40 @@ TEST(platform_test, folder_hold_ends_with_its_holder_and_leaves_nothing_behind) 
   }
 }
 
+// Names in any script: a path made from UTF-8 text gives the same text back, its temporary file
+// sits beside it under the hidden name, and a folder holding such files can be held and cleared
+// of temporaries without harm to them.
+TEST(platform_test, names_in_any_script_keep_their_utf8_text) {
+  testing::TestFolder folder;
+  for (const std::string name : {"plain.txt", "报告.html", "отчёт.txt", "café.txt", "😀"}) {
+    SCOPED_TRACE(name);
+    const std::filesystem::path path = path_from_utf8(name);
+    EXPECT_EQ(utf8_from_path(path), name);
+    EXPECT_EQ(utf8_from_path(temporary_path(folder.path() / path).filename()), "." + name + ".tmp");
+    TextWriter(folder.path() / path, name).close();
+    TextWriter(temporary_path(folder.path() / path), name).close();
+  }
+  { const FolderLock lock = hold_folder(folder.path()); }
+  for (const std::string name : {"plain.txt", "报告.html", "отчёт.txt", "café.txt", "😀"}) {
+    EXPECT_TRUE(std::filesystem::exists(folder.path() / path_from_utf8(name))) << name;
+    EXPECT_FALSE(std::filesystem::exists(temporary_path(folder.path() / path_from_utf8(name))))
+        << name;
+  }
+}
+
+#ifdef _WIN32
+// A console shows UTF-8 for the program's life and its own code page again after it.
+TEST(platform_test, console_shows_utf8_while_the_program_runs) {
+  const UINT before = ::GetConsoleOutputCP();
+  {
+    const Utf8Console console;
+    if (before != 0) {
+      EXPECT_EQ(::GetConsoleOutputCP(), static_cast<UINT>(CP_UTF8));
+    }
+  }
+  EXPECT_EQ(::GetConsoleOutputCP(), before);
+}
+#endif
+
 }  // namespace
 }  // namespace ravel
