@@ -55,7 +55,7 @@ static Request read_request(ravel::ArgumentReader& arguments) {
 }
 
 int main(int argc, char** argv) {
-  const ravel::Utf8Console console;
+  ravel::show_utf8_in_console();
   ravel::ArgumentReader arguments(argc, argv);
   Request request;
   try {

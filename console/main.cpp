@@ -197,7 +197,7 @@ bool run_window(int& argc, char** argv, const std::filesystem::path& folder,
 }  // namespace
 
 int main(int argc, char** argv) {
-  const ravel::Utf8Console console;
+  ravel::show_utf8_in_console();
   ravel::ArgumentReader arguments(argc, argv);
   Request request;
   try {

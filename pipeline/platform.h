@@ -68,19 +68,9 @@ inline std::string utf8_from_path(const std::filesystem::path& path) {
   return std::string(text.begin(), text.end());
 }
 
-// For the life of a program: text written to a console window shows as the UTF-8 it is. A
-// Windows console shows its own code page unless told, and is told back at the end; elsewhere
-// this does nothing.
-class Utf8Console {
- public:
-  Utf8Console();
-  Utf8Console(const Utf8Console&) = delete;
-  Utf8Console& operator=(const Utf8Console&) = delete;
-  ~Utf8Console();
-
- private:
-  [[maybe_unused]] unsigned previous_ = 0;  // The code page to give back; 0 for none.
-};
+// Has a console window show what the program prints as the UTF-8 it is, until the program ends.
+// A Windows console shows its own code page unless told; elsewhere this does nothing.
+void show_utf8_in_console();
 
 #ifdef _WIN32
 // Text between UTF-8 and the UTF-16 that Win32 calls take.

@@ -9,6 +9,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <string>
 #include <utility>
 
@@ -250,14 +251,14 @@ void replace_file(const std::filesystem::path& from, const std::filesystem::path
   }
 }
 
-// Only a program with a console of its own changes it; output to a file or a pipe is bytes.
-Utf8Console::Utf8Console() {
+// Only a program with a console of its own changes it, and sets it back at its end, however it
+// ends normally; output to a file or a pipe is bytes.
+void show_utf8_in_console() {
+  static UINT previous = 0;
   const UINT current = ::GetConsoleOutputCP();
-  if (current != 0 && current != CP_UTF8 && ::SetConsoleOutputCP(CP_UTF8)) previous_ = current;
-}
-
-Utf8Console::~Utf8Console() {
-  if (previous_ != 0) ::SetConsoleOutputCP(previous_);
+  if (previous != 0 || current == 0 || current == CP_UTF8 || !::SetConsoleOutputCP(CP_UTF8)) return;
+  previous = current;
+  std::atexit([] { ::SetConsoleOutputCP(previous); });
 }
 
 void remove_file_quietly(const std::filesystem::path& path) noexcept {
