@@ -28,12 +28,6 @@ inline std::string_view field_at(const std::vector<std::string_view>& fields,
 
 // All fields of the line, as views into it; `fields` is reused to spare an allocation per line.
 void split_fields(std::string_view line, std::vector<std::string_view>& fields);
-// The same, in a vector of its own, where a line is split once.
-inline std::vector<std::string_view> split_fields(std::string_view line) {
-  std::vector<std::string_view> fields;
-  split_fields(line, fields);
-  return fields;
-}
 
 // The fields at the given positions, which rise, as views into the line: fields[position] for
 // each. Returns how many of the positions the line has. `fields` has room for every position up
