@@ -116,13 +116,13 @@ class GroupStore {
 
   void add(std::size_t group, std::string_view row) {
     if (held_ + row.size() > memory_) spill();
-    Group& rows = groups_[group];
-    rows.has_rows = true;
-    rows.held += row;
+    groups_[group].held += row;
     held_ += row.size();
   }
 
-  bool has_rows(std::size_t group) const { return groups_[group].has_rows; }
+  bool has_rows(std::size_t group) const {
+    return !groups_[group].held.empty() || !groups_[group].spilled.empty();
+  }
 
   // Writes the group's rows, those in the scratch file first, then those in memory.
   void write_group(std::size_t group, TextWriter& table) {
@@ -137,7 +137,6 @@ class GroupStore {
     std::uint64_t size;
   };
   struct Group {
-    bool has_rows = false;
     std::string held;
     std::vector<Chunk> spilled;
   };
