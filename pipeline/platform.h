@@ -54,15 +54,12 @@ class NativeFile {
   std::string name_;
 };
 
-// A path from UTF-8 text: an argument, or a name read from a file. std::filesystem::path reads
-// narrow text in the C runtime's code page on Windows, byte by byte, where UTF-8 needs decoding.
+// Paths from UTF-8 text (arguments, names read from files) and back (messages, a path handed on
+// as text). On Windows, std::filesystem::path reads and writes narrow text in the ANSI code page
+// instead, and fails on a name that code page cannot hold.
 inline std::filesystem::path path_from_utf8(std::string_view text) {
   return std::filesystem::path(std::u8string(text.begin(), text.end()));
 }
-
-// The UTF-8 text of a path, as path_from_utf8 reads it back: for messages, and for handing a path
-// on as text. path::string() gives the ANSI code page's bytes on Windows, and fails on a name
-// that code page cannot hold.
 inline std::string utf8_from_path(const std::filesystem::path& path) {
   const std::u8string text = path.u8string();
   return std::string(text.begin(), text.end());
