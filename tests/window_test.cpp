@@ -21,6 +21,7 @@
 #include "platform.h"
 #include "report.h"
 #include "test_folder.h"
+#include "window_scenarios.h"
 
 namespace ravel {
 namespace {
@@ -60,15 +61,6 @@ class window_test : public ::testing::Test {
   testing::TestFolder store;
   ConsoleWindow window{folder.path(), store.path()};
 };
-
-// A 56-field listing line of a job of policy Exch started at `start`, selector 1.
-std::string listing_line(const std::string& id, const std::string& start) {
-  std::string line = id;
-  for (int i = 1; i < 56; ++i) {
-    line += ',' + (i == 4 ? "Exch" : i == 8 ? start : i == 36 ? "1" : std::to_string(i % 10));
-  }
-  return line + "\r\n";
-}
 
 // What a control shows: a label's or button's caption, a text box's content.
 QString caption(const QWidget* control) {
@@ -180,37 +172,20 @@ TEST_F(window_test, timer_ticks_move_the_credit_and_wrap_it_at_the_outer_width) 
 }
 
 TEST_F(window_test, process_button_writes_the_job_table_and_the_report_of_the_picked_window) {
-  folder.write("bpdbjobs.txt", listing_line("2", "1296539200") + listing_line("1", "1296539000"));
-  folder.write("policy_list.txt", "Exch\r\nFS\r\n");
-  folder.write("jobid.txt", "0\r\n");
+  testing::write_process_inputs(folder);
   window.set_up_time_pickers();
   window.tp1.setTime(QTime(13, 45, 10));
   window.tp2.setTime(QTime(13, 50, 0));
   QTest::mouseClick(&window.Command1, Qt::LeftButton);
 
-  EXPECT_EQ(folder.read("out1.txt"),
-            std::string(grouped_table_header) +
-                "\r\nExch,5,6,2011-02-01 13:46:40,1970-01-01 08:00:00,0:00.09,4,5,9 Months,3,"
-                "5,2,User Backup\r\nFS,Not Found\r\n");
-  EXPECT_NE(folder.read(report_file_name(local_today()))
-                .find("Start: 2011-02-01 13:45:10<br> End: 2011-02-01 13:50:00"),
+  EXPECT_EQ(folder.read("out1.txt"), testing::process_table());
+  EXPECT_NE(folder.read(report_file_name(local_today())).find(testing::process_report_window),
             std::string::npos);
 }
 
 TEST_F(window_test, update_button_merges_the_file_picked_in_the_dialog) {
-  const std::string stored = "5210,a\r\n5209,b\r\n";
-  const struct {
-    const char* update;  // nullptr: the operator cancels the dialog
-    const char* message;
-    std::string stored_after;
-  } cases[] = {
-      {"5212,x\r\n5211,y\r\n5210,a\r\n", " Finished Updating Database",
-       "5212,x\r\n5211,y\r\n" + stored},
-      {"5213,x\r\n5212,y\r\n", "File not proper", stored},
-      {nullptr, nullptr, stored},
-  };
-  for (const auto& c : cases) {
-    store.write("bpdbjobs.txt", stored);
+  for (const testing::UpdateCase& c : testing::update_cases()) {
+    store.write("bpdbjobs.txt", testing::stored_listing);
     folder.write("update.txt", c.update ? c.update : "");
     Operator person(c.update ? QString::fromStdString((folder / "update.txt").string()) : "");
     QTest::mouseClick(&window.Command2, Qt::LeftButton);
