@@ -82,8 +82,8 @@ ravel::LocalDateTime date_argument(const std::optional<std::string>& text, const
   if (!text) throw ravel::UsageError(std::string("--process needs ") + name);
   const auto value = ravel::parse_local_date_time(*text);
   if (!value) {
-    throw ravel::UsageError(std::string(name) + " \"" + *text +
-                            "\" is not a date and time YYYY-MM-DD HH:MM:SS from 1601 on");
+    throw ravel::UsageError(std::string(name) + " " + ravel::quoted_text(*text) +
+                            " is not a date and time YYYY-MM-DD HH:MM:SS from 1601 on");
   }
   return *value;
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstddef>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -10,12 +11,14 @@
 #include <utility>
 
 #include "date_time.h"
+#include "failure.h"
 #include "numeric.h"
 
 namespace ravel {
 
 // The line names this many failed jobs; the others only by their number.
 static constexpr std::size_t named_failed_jobs = 3;
+static_assert(named_failed_jobs <= kept_failed_jobs);
 
 std::optional<CheckOptions> read_check_options(ArgumentReader& arguments) {
   const bool check = arguments.flag("--check");
@@ -36,9 +39,14 @@ std::optional<CheckOptions> read_check_options(ArgumentReader& arguments) {
   return options;
 }
 
+// A name as kept: enough of it to show it and to tell that it was cut.
+static std::string kept_name(std::string_view text) {
+  return std::string(text.substr(0, shown_name_bytes + 1));
+}
+
 // A field as the report shows it: an instant as its date-time text, other texts as they stand.
 static std::string shown_text(std::string_view field, std::size_t column, const RowRules& rules) {
-  if (field.empty() || !rules.is_instant(column)) return std::string(field);
+  if (field.empty() || !rules.is_instant(column)) return kept_name(field);
   char text[date_time_text_size];
   return std::string(text,
                      write_date_time_text(lenient_number(field) + display_offset_seconds, text));
@@ -50,7 +58,7 @@ void ReportSummary::rendered_row(const std::vector<std::string_view>& fields,
                                  const RowRules& rules) {
   if (rules.policy_on_first_row && rules.policy_column < fields.size() &&
       !fields[rules.policy_column].empty()) {
-    group_policy_ = fields[rules.policy_column];
+    group_policy_ = kept_name(fields[rules.policy_column]);
   }
   if (rules.status_column >= fields.size()) return;
   ++jobs;
@@ -59,12 +67,14 @@ void ReportSummary::rendered_row(const std::vector<std::string_view>& fields,
   }
   const std::string_view status = fields[rules.status_column];
   if (status == "0") return;
+  ++failed;
+  if (failed_jobs.size() == kept_failed_jobs) return;
   const auto named = [&](std::size_t column) -> std::optional<std::string> {
     if (column == no_column) return std::nullopt;
     return column < fields.size() ? shown_text(fields[column], column, rules) : std::string();
   };
   FailedJob job{.job_id = named(rules.job_id_column).value_or(""),
-                .status = std::string(status),
+                .status = kept_name(status),
                 .policy = named(rules.policy_column),
                 .client = named(rules.client_column),
                 .schedule = named(rules.schedule_column),
@@ -103,9 +113,8 @@ static std::string_view state_name(CheckState state) {
 }
 
 static CheckState state_of(const ReportSummary& summary, const CheckOptions& options) {
-  const auto failed = static_cast<std::int64_t>(summary.failed_jobs.size());
-  if (failed >= options.critical) return CheckState::critical;
-  if (options.warning > 0 && failed >= options.warning) return CheckState::warning;
+  if (summary.failed >= options.critical) return CheckState::critical;
+  if (options.warning > 0 && summary.failed >= options.warning) return CheckState::warning;
   return CheckState::ok;
 }
 
@@ -118,19 +127,19 @@ static std::optional<std::string> number_text(double value) {
   return std::string(text, result.ptr);
 }
 
-// Field texts go into the line with the bytes that would break it replaced: a control byte
-// would split or garble the line, and "|" starts the performance data.
-static void append_line_text(std::string& line, std::string_view text) {
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    line += byte < 0x20 || byte == 0x7f || c == '|' ? '?' : c;
-  }
+// Texts go into the line as error lines show them, so that no byte can split or garble the line
+// or act on a terminal; and "|", which would start the performance data, as "?".
+static void append_line_text(std::string& line, std::string_view text,
+                             std::size_t shown = std::string_view::npos) {
+  const std::size_t start = line.size();
+  append_printable(line, text, shown);
+  std::replace(line.begin() + static_cast<std::ptrdiff_t>(start), line.end(), '|', '?');
 }
 
 static void append_failed_job(std::string& line, const FailedJob& job) {
-  append_line_text(line, job.job_id);
+  append_line_text(line, job.job_id, shown_name_bytes);
   line += " status ";
-  append_line_text(line, job.status);
+  append_line_text(line, job.status, shown_name_bytes);
   const struct {
     const char* name;
     const std::optional<std::string>& text;
@@ -141,7 +150,7 @@ static void append_failed_job(std::string& line, const FailedJob& job) {
     line += separator;
     line += name.name;
     line += ' ';
-    append_line_text(line, *name.text);
+    append_line_text(line, *name.text, shown_name_bytes);
     separator = ", ";
   }
   if (separator[0] == ',') line += ')';
@@ -150,7 +159,8 @@ static void append_failed_job(std::string& line, const FailedJob& job) {
 // "RAVEL CRITICAL - 3 of 40 reported jobs failed: 5210 status 96 (policy Exch_SG1, client srv1),
 // ... | jobs=40 failed=3 kilobytes=123456".
 static std::string monitoring_line(const ReportSummary& summary, CheckState state) {
-  const std::size_t failed = summary.failed_jobs.size();
+  const std::int64_t failed = summary.failed;
+  const std::size_t named = std::min(summary.failed_jobs.size(), named_failed_jobs);
   const std::string jobs = std::to_string(summary.jobs);
   const char* const noun = summary.jobs == 1 ? "job" : "jobs";
   std::string line = "RAVEL " + std::string(state_name(state)) + " - ";
@@ -158,12 +168,12 @@ static std::string monitoring_line(const ReportSummary& summary, CheckState stat
     line += jobs + " " + noun + " reported, none failed";
   } else {
     line += std::to_string(failed) + " of " + jobs + " reported " + noun + " failed: ";
-    for (std::size_t i = 0; i < std::min(failed, named_failed_jobs); ++i) {
+    for (std::size_t i = 0; i < named; ++i) {
       if (i > 0) line += ", ";
       append_failed_job(line, summary.failed_jobs[i]);
     }
-    if (failed > named_failed_jobs) {
-      line += " and " + std::to_string(failed - named_failed_jobs) + " more";
+    if (failed > static_cast<std::int64_t>(named)) {
+      line += " and " + std::to_string(failed - static_cast<std::int64_t>(named)) + " more";
     }
   }
   // "U" is the convention's value for a figure that cannot be given.
@@ -206,10 +216,13 @@ enum class Reading {
   utf8_where_valid,
 };
 
-static void append_json_string(std::string& out, std::string_view text, Reading reading) {
+// At most `shown` bytes of the text, then "..." where it was cut. Only Latin-1 text is cut, so
+// that no cut can split a UTF-8 character.
+static void append_json_string(std::string& out, std::string_view text, Reading reading,
+                               std::size_t shown = std::string_view::npos) {
   const bool pass_high_bytes = reading == Reading::utf8_where_valid && is_utf8(text);
   out += '"';
-  for (const char c : text) {
+  for (const char c : text.substr(0, shown)) {
     const auto byte = static_cast<unsigned char>(c);
     if (c == '"' || c == '\\') {
       out += '\\';
@@ -222,29 +235,33 @@ static void append_json_string(std::string& out, std::string_view text, Reading 
       out += c;
     }
   }
+  if (text.size() > shown) out += "...";
   out += '"';
 }
 
 static void append_json_field(std::string& out, std::string_view name,
-                              const std::optional<std::string>& text, Reading reading) {
+                              const std::optional<std::string>& text, Reading reading,
+                              std::size_t shown = std::string_view::npos) {
   out += '"';
   out += name;
   out += "\":";
   if (text) {
-    append_json_string(out, *text, reading);
+    append_json_string(out, *text, reading, shown);
   } else {
     out += "null";
   }
 }
 
-static void append_failed_jobs(std::string& out, const std::vector<FailedJob>& jobs) {
+// The kept failed jobs, and where there are more, how many the list leaves out.
+static void append_failed_jobs(std::string& out, const ReportSummary& summary) {
+  const std::vector<FailedJob>& jobs = summary.failed_jobs;
   out += "\"failed_jobs\":[";
   for (std::size_t i = 0; i < jobs.size(); ++i) {
     const FailedJob& job = jobs[i];
     out += i == 0 ? "{" : ",{";
-    append_json_field(out, "job_id", job.job_id, Reading::latin1);
+    append_json_field(out, "job_id", job.job_id, Reading::latin1, shown_name_bytes);
     out += ',';
-    append_json_field(out, "status", job.status, Reading::latin1);
+    append_json_field(out, "status", job.status, Reading::latin1, shown_name_bytes);
     const struct {
       const char* name;
       const std::optional<std::string>& text;
@@ -255,11 +272,15 @@ static void append_failed_jobs(std::string& out, const std::vector<FailedJob>& j
                   {"end", job.end}};
     for (const auto& field : fields) {
       out += ',';
-      append_json_field(out, field.name, field.text, Reading::latin1);
+      append_json_field(out, field.name, field.text, Reading::latin1, shown_name_bytes);
     }
     out += '}';
   }
   out += ']';
+  // Left out while the list is whole, so that the object stays as it always was.
+  if (summary.failed_jobs_not_kept() > 0) {
+    out += ",\"failed_jobs_not_listed\":" + std::to_string(summary.failed_jobs_not_kept());
+  }
 }
 
 static std::string seconds_text(double seconds) {
@@ -268,7 +289,8 @@ static std::string seconds_text(double seconds) {
   return text;
 }
 
-// {"status":"OK","exit":0,"report":...,"failed_jobs":[...],"run_seconds":0.012}
+// {"status":"OK","exit":0,"report":...,"failed_jobs":[...],"run_seconds":0.012}: one object of a
+// bounded size, whatever the listing holds.
 static std::string monitoring_object(const ReportSummary& summary, CheckState state,
                                      double run_seconds) {
   std::error_code ignored;
@@ -279,13 +301,13 @@ static std::string monitoring_object(const ReportSummary& summary, CheckState st
                     "\",\"exit\":" + std::to_string(static_cast<int>(state)) + ",";
   append_json_field(out, "report", utf8_from_path(report), Reading::utf8_where_valid);
   out += ',';
-  append_json_field(out, "marker_before", summary.marker_before, Reading::latin1);
+  append_json_field(out, "marker_before", summary.marker_before, Reading::latin1, shown_name_bytes);
   out += ',';
-  append_json_field(out, "marker_after", summary.marker_after, Reading::latin1);
+  append_json_field(out, "marker_after", summary.marker_after, Reading::latin1, shown_name_bytes);
   out += ",\"jobs\":" + std::to_string(summary.jobs) +
-         ",\"failed\":" + std::to_string(summary.failed_jobs.size()) +
+         ",\"failed\":" + std::to_string(summary.failed) +
          ",\"kilobytes\":" + number_text(summary.kilobytes).value_or("null") + ",";
-  append_failed_jobs(out, summary.failed_jobs);
+  append_failed_jobs(out, summary);
   out += ",\"run_seconds\":" + seconds_text(run_seconds) + "}";
   return out;
 }

@@ -15,8 +15,17 @@
 
 namespace ravel {
 
+// The failed jobs a summary keeps by name, and so the most that the JSON object lists (the line
+// names the first three). The others are only counted, so that a run's memory does not grow with
+// its failures.
+inline constexpr std::size_t kept_failed_jobs = 10;
+// The bytes of a name (job id, status, policy, ...) that the line and the JSON object show; a
+// longer name is cut there and marked with "...".
+inline constexpr std::size_t shown_name_bytes = 64;
+
 // A reported job whose status is not exactly "0", by the fields monitoring names it with: the
-// texts as the report shows them; std::nullopt where the table has no such column.
+// texts as the report shows them, each cut to one byte more than is shown, so that a cut can
+// still be marked; std::nullopt where the table has no such column.
 struct FailedJob {
   std::string job_id;
   std::string status;
@@ -42,9 +51,15 @@ class ReportSummary : public ReportListener {
   std::optional<std::string> marker_before;
   std::optional<std::string> marker_after;
   std::int64_t jobs = 0;
+  std::int64_t failed = 0;
   // The sum of the jobs' KiloBytes fields, each read as a lenient number.
   double kilobytes = 0.0;
+  // The first failed jobs in the report's order, at most kept_failed_jobs of them.
   std::vector<FailedJob> failed_jobs;
+
+  std::int64_t failed_jobs_not_kept() const {
+    return failed - static_cast<std::int64_t>(failed_jobs.size());
+  }
 
  private:
   // The policy of the group the rows belong to, where only a group's first row names it.

@@ -11,6 +11,14 @@
 
 namespace ravel {
 
+// An argument as an error line echoes it, printable; its first 256 bytes hold any folder path an
+// operator gives, while an argument of megabytes cannot make a line of megabytes.
+static std::string shown_argument(std::string_view argument) {
+  std::string out;
+  append_printable(out, argument, 256);
+  return out;
+}
+
 ArgumentReader::ArgumentReader(int argc, const char* const* argv) {
   for (int i = 1; i < argc; ++i) arguments_.emplace_back(argv[i]);
 }
@@ -67,7 +75,8 @@ std::optional<std::int64_t> ArgumentReader::count(std::string_view name) {
   const char* const end = text->data() + text->size();
   const auto [stop, error] = std::from_chars(text->data(), end, number);
   if (error != std::errc() || stop != end || number < 1) {
-    throw UsageError(std::string(name) + " needs a whole number from 1 up, not \"" + *text + "\"");
+    throw UsageError(std::string(name) + " needs a whole number from 1 up, not " +
+                     quoted_text(*text));
   }
   return number;
 }
@@ -75,8 +84,9 @@ std::optional<std::int64_t> ArgumentReader::count(std::string_view name) {
 void ArgumentReader::finish() const {
   if (arguments_.empty()) return;
   const std::string& first = arguments_.front();
-  if (first.size() > 1 && first[0] == '-') throw UsageError("unknown option " + first);
-  throw UsageError("unexpected argument " + first);
+  if (first.size() > 1 && first[0] == '-')
+    throw UsageError("unknown option " + shown_argument(first));
+  throw UsageError("unexpected argument " + shown_argument(first));
 }
 
 std::string failure_message(const std::exception_ptr& error) {
@@ -100,18 +110,19 @@ std::string failure_line(std::string_view program, const std::exception_ptr& err
 std::filesystem::path data_folder(const std::optional<std::string>& named) {
   if (!named) return program_folder();
   const std::filesystem::path folder = path_from_utf8(*named);
+  const std::string shown = shown_argument(*named);
   std::error_code error;
   const std::filesystem::file_status status = std::filesystem::status(folder, error);
   if (status.type() == std::filesystem::file_type::not_found) {
-    throw std::move(Failure(ErrorCode::path_not_found, "no such folder").in_file(*named));
+    throw std::move(Failure(ErrorCode::path_not_found, "no such folder").in_file(shown));
   }
   if (error) {
     const ErrorCode code = error == std::errc::permission_denied ? ErrorCode::permission_denied
                                                                  : ErrorCode::path_file_access;
-    throw std::move(Failure(code, error.message()).in_file(*named));
+    throw std::move(Failure(code, error.message()).in_file(shown));
   }
   if (status.type() != std::filesystem::file_type::directory) {
-    throw std::move(Failure(ErrorCode::path_file_access, "not a folder").in_file(*named));
+    throw std::move(Failure(ErrorCode::path_file_access, "not a folder").in_file(shown));
   }
   return folder;
 }

@@ -50,7 +50,8 @@ std::string failure_line(std::string_view program, const std::exception_ptr& err
 
 // The folder that holds a program's files: the one `--folder` names, else the program's own.
 // A named folder that does not exist fails with "Path not found", a path to something else
-// than a folder with "Path/File access error"; either way before anything is touched.
+// than a folder with "Path/File access error"; either way before anything is touched, and
+// naming the folder with its control and non-ASCII bytes as \xNN.
 std::filesystem::path data_folder(const std::optional<std::string>& named);
 
 }  // namespace ravel

@@ -24,6 +24,26 @@ std::string_view description(ErrorCode code) {
   return "Application-defined or object-defined error";
 }
 
+void append_printable(std::string& out, std::string_view text, std::size_t shown) {
+  static constexpr char digits[] = "0123456789abcdef";
+  for (const char c : text.substr(0, shown)) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte >= 0x20 && byte < 0x7F) {
+      out += c;
+    } else {
+      out += {'\\', 'x', digits[byte >> 4], digits[byte & 15]};
+    }
+  }
+  if (text.size() > shown) out += "...";
+}
+
+std::string quoted_text(std::string_view text) {
+  std::string out = "\"";
+  append_printable(out, text, 40);
+  out += '"';
+  return out;
+}
+
 Failure::Failure(ErrorCode code, std::string detail) : code_(code), detail_(std::move(detail)) {}
 
 Failure& Failure::in_file(std::string_view file) {

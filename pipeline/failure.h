@@ -1,6 +1,8 @@
 #pragma once
-// The one exception type of the system: a numbered run-time error with the place it happened.
+// The one exception type of the system: a numbered run-time error with the place it happened;
+// and the one way error lines show text from outside the program.
 
+#include <cstddef>
 #include <cstdint>
 #include <exception>
 #include <string>
@@ -25,6 +27,14 @@ enum class ErrorCode {
 
 // The operator-facing description of an error number ("Subscript out of range").
 std::string_view description(ErrorCode code);
+
+// Text from outside the program (a field, an argument, a name) as a line for the operator shows
+// it: at most its first `shown` bytes, followed by "..." when there is more, and bytes below 0x20
+// and from 0x7F on as \xNN, so that the line stays short and cannot act on the operator's
+// terminal. Appended to `out`.
+void append_printable(std::string& out, std::string_view text, std::size_t shown);
+// The same in double quotes, at most 40 bytes: how an error line quotes a field's text.
+std::string quoted_text(std::string_view text);
 
 class Failure : public std::exception {
  public:

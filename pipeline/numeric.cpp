@@ -123,26 +123,8 @@ double lenient_number(std::string_view text) {
   return negative ? -value : value;
 }
 
-// A field's text for an error line: at most its first 40 bytes, control and non-ASCII bytes as
-// \xNN, so that the line stays short and cannot act on the operator's terminal.
-static std::string quoted(std::string_view text) {
-  constexpr std::size_t shown = 40;
-  std::string out = "\"";
-  for (const char c : text.substr(0, shown)) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte >= 0x20 && byte < 0x7F) {
-      out += c;
-      continue;
-    }
-    static constexpr char digits[] = "0123456789abcdef";
-    out += {'\\', 'x', digits[byte >> 4], digits[byte & 15]};
-  }
-  out += text.size() > shown ? "...\"" : "\"";
-  return out;
-}
-
 static Failure not_a_number(std::string_view text) {
-  return Failure(ErrorCode::type_mismatch, quoted(text) + " is not a number");
+  return Failure(ErrorCode::type_mismatch, quoted_text(text) + " is not a number");
 }
 
 double strict_number(std::string_view text) {
@@ -184,7 +166,7 @@ double strict_number(std::string_view text) {
     bool overflowed = false;
     value = convert(body, overflowed);
     if (overflowed) {
-      throw Failure(ErrorCode::overflow, quoted(text) + " is beyond the number range");
+      throw Failure(ErrorCode::overflow, quoted_text(text) + " is beyond the number range");
     }
   }
   return negative ? -value : value;

@@ -1,0 +1,73 @@
+#include "command_line.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "failure.h"
+
+namespace ravel {
+namespace {
+
+TEST(command_line_test, printable_text_escapes_and_cuts_bytes_not_escapes) {
+  const struct {
+    std::string_view text;
+    std::size_t shown;
+    const char* printed;
+  } cases[] = {
+      {"", 4, ""},
+      {" az~", 4, " az~"},
+      {"abcde", 4, "abcd..."},
+      {"abcde", 0, "..."},
+      {std::string_view("\0\x1f\x7f\x80\xff", 5), 5, "\\x00\\x1f\\x7f\\x80\\xff"},
+      {"\x1b[2Jx", 4, "\\x1b[2J..."},
+      {"caf\xc3\xa9", 100, "caf\\xc3\\xa9"},
+      // A backslash is printable and stays as it is.
+      {"C:\\x", 100, "C:\\x"},
+  };
+  for (const auto& c : cases) {
+    std::string out = "<";
+    append_printable(out, c.text, c.shown);
+    EXPECT_EQ(out, std::string("<") + c.printed);
+  }
+  EXPECT_EQ(quoted_text(std::string(41, 'q')), "\"" + std::string(40, 'q') + "...\"");
+}
+
+// The messages of bad arguments show them as error lines show field texts.
+TEST(command_line_test, usage_errors_show_arguments_printable) {
+  const auto finish = [](ArgumentReader& arguments) { arguments.finish(); };
+  const auto critical = [](ArgumentReader& arguments) { arguments.count("--critical"); };
+  const struct {
+    std::vector<std::string> arguments;
+    std::function<void(ArgumentReader&)> read;
+    std::string message;
+  } cases[] = {
+      {{"--report-everything"}, finish, "unknown option --report-everything"},
+      {{"--\x1b[31mx"}, finish, "unknown option --\\x1b[31mx"},
+      {{"stray\r"}, finish, "unexpected argument stray\\x0d"},
+      {{"\xe9t\xe9"}, finish, "unexpected argument \\xe9t\\xe9"},
+      {{std::string(300, 'a')}, finish, "unexpected argument " + std::string(256, 'a') + "..."},
+      {{"--critical", "2\x1b]0;x\x07"},
+       critical,
+       "--critical needs a whole number from 1 up, not \"2\\x1b]0;x\\x07\""},
+      {{"--critical=" + std::string(50, '9')},
+       critical,
+       "--critical needs a whole number from 1 up, not \"" + std::string(40, '9') + "...\""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.message);
+    ArgumentReader arguments(c.arguments);
+    try {
+      c.read(arguments);
+      ADD_FAILURE() << "no usage error";
+    } catch (const UsageError& error) {
+      EXPECT_EQ(error.what(), c.message);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace ravel
