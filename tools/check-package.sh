@@ -130,8 +130,17 @@ QT_QPA_PLATFORM=offscreen timeout 3 ravelbook --window --folder "$site" 2>"$work
   status=$?
 [[ $status -eq 124 ]] || fail "the window should still be up when stopped: $(cat "$work/err")"
 
+# A timer enabled for a data folder, as `systemctl enable` leaves it: removal keeps it, so that
+# an install again starts it again, and purge drops it.
+wants=/etc/systemd/system/timers.target.wants
+enabled_timer="$wants/ravel-report@check-package.timer"
+"${sudo[@]}" mkdir -p "$wants"
+"${sudo[@]}" ln -sfn /usr/lib/systemd/system/ravel-report@.timer "$enabled_timer"
+trap 'rm -rf "$work"; "${sudo[@]}" rm -f "$enabled_timer"' EXIT
+
 step "apt-get remove ravel"
 apt_get remove ravel
+[[ -L $enabled_timer ]] || fail "removal dropped the enabled timer $enabled_timer"
 for left in /usr/bin/ravelrun-tinted /usr/bin/ravelbook /usr/lib/ravel \
   /usr/lib/systemd/system/ravel-report@.service /usr/share/man/man1/ravelrun.1.gz \
   /usr/share/doc/ravel; do
@@ -144,6 +153,7 @@ for package in ravel ravel-window; do
 done
 step "apt-get purge ravel ravel-window"
 apt_get purge ravel ravel-window
+[[ ! -L $enabled_timer ]] || fail "purge left the enabled timer $enabled_timer"
 for package in ravel ravel-window; do
   if dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -qv 'not-installed'; then
     fail "$package is left as $(dpkg-query -W -f='${Status}' "$package")"

@@ -1,0 +1,318 @@
+#!/usr/bin/env bash
+# Replays the README's "Install and run daily" on a live systemd: boots a Debian 12 container
+# with systemd-nspawn, installs the ravel package that tools/build-deb.sh built (from out/deb/,
+# or the folder given), gives a site its data folder, enables and starts its units, runs a check
+# by hand as root, and removes, installs again and purges the package, checking at each step
+# what an operator would see. One line per step, then "N passed, N failed"; the exit status is
+# not 0 when a step failed.
+#
+# It needs root and a host that lets systemd-nspawn boot a container. The container's root is
+# made once with debootstrap from this machine's Debian mirror and kept in the cache folder
+# (RAVEL_CI_CACHE, /var/cache/ravel-ci); each run boots a throw-away copy of it, without network.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+debs=$(realpath "${1:-$root/out/deb}")
+cache=${RAVEL_CI_CACHE:-/var/cache/ravel-ci}
+# A new key makes a new root: change it when what the root must hold changes.
+base_version=bookworm-minbase-systemd-1
+base="$cache/root-$base_version"
+
+say() { echo "check-systemd: $*"; }
+die() {
+  say "$*" >&2
+  exit 1
+}
+[[ $(id -u) -eq 0 ]] || die "needs root: it makes and boots a container"
+main_deb=$(echo "$debs"/ravel_*.deb)
+[[ -f $main_deb ]] || die "no package in $debs: run tools/build-deb.sh"
+
+needed=()
+for package in debootstrap systemd-container; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||
+    needed+=("$package")
+done
+if [[ ${#needed[@]} -gt 0 ]]; then
+  DEBIAN_FRONTEND=noninteractive apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${needed[@]}" >/dev/null
+fi
+
+# The mirror this machine installs bookworm from, so that the container is made where the rest
+# of CI gets its packages.
+mirror_of_machine() {
+  local sources=/etc/apt/sources.list.d/debian.sources
+  if [[ -f $sources ]]; then
+    awk 'function stanza_done() { if (uri != "" && hit && !found) { print uri; found = 1 }
+           uri = ""; hit = 0 }
+         /^[ \t]*$/ { stanza_done(); next }
+         $1 == "URIs:" { uri = $2 }
+         $1 == "Suites:" { for (i = 2; i <= NF; i++) if ($i == "bookworm") hit = 1 }
+         END { stanza_done() }' "$sources"
+  fi
+  if [[ -f /etc/apt/sources.list ]]; then
+    awk '$1 == "deb" && $3 == "bookworm" { print $2; exit }' /etc/apt/sources.list
+  fi
+  echo http://deb.debian.org/debian
+}
+
+if [[ ! -x $base/lib/systemd/systemd ]]; then
+  mirror=$(mirror_of_machine)
+  mirror=${mirror%%$'\n'*}
+  say "making the container's root from $mirror into $base (once)"
+  mkdir -p "$cache"
+  # Made beside its place and moved there whole, so that an interrupted debootstrap is never
+  # taken for a root.
+  making=$(mktemp -d "$cache/making.XXXXXX")
+  chmod 0755 "$making" # the root folder of the container: its services' users go through it
+  if ! debootstrap --variant=minbase --include=systemd,systemd-sysv,dbus bookworm \
+    "$making" "$mirror" >"$cache/debootstrap.log" 2>&1; then
+    rm -rf --one-file-system "$making"
+    die "debootstrap failed: $(tail -n 5 "$cache/debootstrap.log" | tr '\n' ' ')"
+  fi
+  rm -f "$making"/var/cache/apt/archives/*.deb
+  rm -rf "$base"
+  mv "$making" "$base"
+fi
+
+work=$(mktemp -d /var/tmp/ravel-check-systemd.XXXXXX)
+run_root="$work/root"
+nspawn_pid=
+container=
+# The container is powered off, or killed when it does not stop, and its root removed, however
+# the script ends.
+cleanup() {
+  if [[ -n $nspawn_pid ]] && kill -0 "$nspawn_pid" 2>/dev/null; then
+    # The nspawn halts its container's systemd on SIGTERM.
+    kill -TERM "$nspawn_pid" 2>/dev/null || true
+    for _ in $(seq 60); do
+      kill -0 "$nspawn_pid" 2>/dev/null || break
+      sleep 0.5
+    done
+    kill -KILL "$nspawn_pid" 2>/dev/null || true
+    wait "$nspawn_pid" 2>/dev/null || true
+  fi
+  rm -rf --one-file-system "$work"
+}
+trap cleanup EXIT
+
+cp -a "$base" "$run_root"
+mkdir -p "$run_root/root/ravel"
+cp "$main_deb" "$root/sample/bpdbjobs.txt" "$run_root/root/ravel/"
+deb_inside=/root/ravel/$(basename "$main_deb")
+
+# There is no systemd or D-Bus on the host to register the container with or to run it in a unit
+# of its own, hence --register=no and --keep-unit.
+systemd-nspawn -D "$run_root" -b --register=no --keep-unit --private-network \
+  --machine="ravel-ci-$$" --console=read-only </dev/null >"$work/boot.log" 2>&1 &
+nspawn_pid=$!
+
+# The container's PID 1 is the process of the nspawn's that is 1 in its own PID namespace, once
+# it has become systemd: before that it is the nspawn still setting the container up.
+for _ in $(seq 150); do
+  kill -0 "$nspawn_pid" 2>/dev/null || break
+  for candidate in $(pgrep -P "$nspawn_pid" || true); do
+    if [[ $(awk '$1 == "NSpid:" { print $NF }' "/proc/$candidate/status" 2>/dev/null) == 1 &&
+      $(cat "/proc/$candidate/comm" 2>/dev/null) == systemd ]]; then
+      container=$candidate
+    fi
+  done
+  [[ -n $container ]] && break
+  sleep 0.2
+done
+[[ -n $container ]] ||
+  die "systemd-nspawn did not boot a container: $(tail -n 5 "$work/boot.log" | tr '\n' ' ')"
+
+# Runs a command in the container as its root, with the environment of a root login there.
+inside() {
+  nsenter -t "$container" -a env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8 \
+    DEBIAN_FRONTEND=noninteractive "$@"
+}
+# The container's systemd, bounded in time: a unit that hangs fails the step, not the script.
+sctl() { inside timeout 60 systemctl --no-pager "$@"; }
+
+state=$(inside timeout 90 systemctl is-system-running --wait 2>&1) || true
+[[ $state == running || $state == degraded ]] ||
+  die "the container's systemd is not up ($state): $(tail -n 5 "$work/boot.log" | tr '\n' ' ')"
+
+passed=0
+failed=0
+# Runs one step in a subshell of its own; a step ends at the first thing that is wrong, saying
+# what.
+step() {
+  local name=$1 why
+  shift
+  if why=$("$@" 2>&1); then
+    passed=$((passed + 1))
+    say "ok    $name"
+  else
+    failed=$((failed + 1))
+    say "FAIL  $name: $(echo "$why" | tr '\n' ' ')"
+  fi
+}
+no() {
+  echo "$*"
+  exit 1
+}
+
+folder=/var/lib/ravel/site1
+service=ravel-report@site1.service
+timer=ravel-report@site1.timer
+
+# The monitoring line of the service's latest run, once the journal holds it.
+latest_line() {
+  local invocation line
+  invocation=$(sctl show -P InvocationID "$service")
+  for _ in $(seq 25); do
+    line=$(inside journalctl -q -o cat "_SYSTEMD_INVOCATION_ID=$invocation" | grep '^RAVEL ' |
+      tail -n 1) || true
+    [[ -n $line ]] && break
+    sleep 0.2
+  done
+  echo "$line"
+}
+timer_armed() {
+  [[ $(sctl is-active "$timer") == active ]] || no "$timer is $(sctl is-active "$timer")"
+  [[ -n $(sctl show -P NextElapseUSecRealtime "$timer") ]] || no "$timer has no next elapse"
+  [[ $(sctl list-timers --no-legend "$timer") == *"$timer"* ]] ||
+    no "list-timers does not list $timer: $(sctl list-timers --all --no-legend)"
+}
+
+install_package() {
+  inside apt-get install -y -q "$deb_inside" >"$work/apt.log" 2>&1 ||
+    no "apt-get install: $(tail -n 3 "$work/apt.log")"
+  inside test -x /usr/bin/ravelrun-tinted || no "no /usr/bin/ravelrun-tinted"
+  [[ $(inside dpkg-query -W -f='${Package}\n') != *qt* ]] || no "Qt came with ravel"
+}
+step "apt-get install ./$(basename "$main_deb") on a minimal Debian 12, no network, no Qt" \
+  install_package
+
+make_folder() {
+  inside mkdir -p "$folder"
+  inside cp /root/ravel/bpdbjobs.txt "$folder/"
+  inside sh -c "echo 0 > $folder/jobid.txt"
+}
+step "the data folder made, the listing and a job marker 0 copied in as root" make_folder
+
+enable_timer() {
+  sctl enable --now "$timer" >/dev/null 2>&1 || no "systemctl enable --now $timer failed"
+  timer_armed
+}
+step "systemctl enable --now $timer: armed in list-timers" enable_timer
+
+first_run() {
+  local status=0 line
+  sctl start "$service" >/dev/null 2>&1 || status=$?
+  [[ $status -ne 0 ]] || no "systemctl start succeeded on a listing with failed backups"
+  [[ $(sctl show -P Result "$service") == exit-code ]] ||
+    no "result $(sctl show -P Result "$service"), not exit-code"
+  [[ $(sctl show -P ExecMainStatus "$service") == 2 ]] ||
+    no "exit status $(sctl show -P ExecMainStatus "$service"), not 2 (CRITICAL)"
+  line=$(latest_line)
+  [[ $line == "RAVEL CRITICAL - "*" of 400 reported jobs failed: "* ]] ||
+    no "monitoring line in the journal: '$line'"
+  # What the operations page explains: systemd names exit status 2 after the C library's
+  # meaning of the number, in the journal and the tail of `systemctl status`.
+  [[ $(sctl status "$service" 2>&1) == *status=2/INVALIDARGUMENT* ]] ||
+    no "systemctl status does not show status=2/INVALIDARGUMENT"
+  inside sh -c "ls $folder/report_*.html" >/dev/null 2>&1 || no "no report in $folder"
+  [[ $(inside cat "$folder/jobid.txt" | tr -d '\r') == 2600000 ]] || no "job marker not advanced"
+}
+step "systemctl start $service: failed on failed backups, report written, CRITICAL logged" \
+  first_run
+
+where_data_is() {
+  local link owner
+  link=$(inside readlink -f "$folder")
+  [[ $link == /var/lib/private/ravel/site1 ]] || no "$folder leads to $link"
+  inside test -L "$folder" || no "$folder is no symbolic link"
+  owner=$(inside stat -c %u /var/lib/private/ravel/site1)
+  [[ $owner -ne 0 ]] || no "the data folder is root's"
+  [[ -z $(inside find /var/lib/private/ravel/site1 ! -uid "$owner") ]] ||
+    no "files of another owner: $(inside find /var/lib/private/ravel/site1 ! -uid "$owner")"
+  [[ $(sctl show -P User "$service") == ravel-report ]] ||
+    no "the unit's user is $(sctl show -P User "$service")"
+  [[ $(sctl show -P MemoryMax "$service") == 268435456 ]] ||
+    no "MemoryMax $(sctl show -P MemoryMax "$service")"
+  [[ $(sctl show -P TimeoutStartUSec "$service") == 30min ]] ||
+    no "TimeoutStartSec $(sctl show -P TimeoutStartUSec "$service")"
+}
+step "the data folder is /var/lib/private/ravel/site1, all of it the run's user's" where_data_is
+
+# The dump put in as the operations page says: copied as root under a new name, renamed, and
+# given to the folder's owner, as the start hands over only a folder that is not the user's.
+new_dump_as_root() {
+  inside sh -c "umask 077 && cp /root/ravel/bpdbjobs.txt $folder/bpdbjobs.txt.new &&
+    mv $folder/bpdbjobs.txt.new $folder/bpdbjobs.txt &&
+    chown --reference=$folder $folder/bpdbjobs.txt && echo 0 > $folder/jobid.txt"
+  sctl start "$service" >/dev/null 2>&1 || true
+  [[ $(sctl show -P ExecMainStatus "$service") == 2 ]] ||
+    no "exit status $(sctl show -P ExecMainStatus "$service"): $(latest_line)"
+}
+step "a dump copied in by root and chowned to the folder's owner reports (CRITICAL)" \
+  new_dump_as_root
+
+by_hand_as_root() {
+  local status=0 marker
+  marker=$(inside cat "$folder/jobid.txt")
+  inside ravelrun-tinted --check --folder "$folder" >"$work/by-hand.out" 2>"$work/by-hand.err" ||
+    status=$?
+  [[ $status -eq 3 ]] ||
+    no "exit $status, not 3 (UNKNOWN): $(cat "$work/by-hand.out" "$work/by-hand.err")"
+  [[ $(wc -l <"$work/by-hand.err") -eq 1 && $(cat "$work/by-hand.err") == *"error 70"* ]] ||
+    no "not one line naming error 70 on stderr: $(cat "$work/by-hand.err")"
+  [[ -z $(inside find /var/lib/private/ravel/site1 -uid 0) ]] ||
+    no "root's files left in the folder: $(inside find /var/lib/private/ravel/site1 -uid 0)"
+  [[ $(inside cat "$folder/jobid.txt") == "$marker" ]] || no "the job marker moved"
+}
+step "ravelrun-tinted --check --folder $folder as root: refused, nothing touched" by_hand_as_root
+
+next_start() {
+  local line
+  sctl start "$service" >/dev/null 2>&1 ||
+    no "exit status $(sctl show -P ExecMainStatus "$service"): $(latest_line)"
+  line=$(latest_line)
+  [[ $line == "RAVEL OK - 0 jobs reported"* ]] || no "monitoring line: '$line'"
+}
+step "the next systemctl start after it works (no new jobs: OK)" next_start
+
+remove_keeps_data() {
+  inside apt-get remove -y -q ravel >"$work/apt.log" 2>&1 ||
+    no "apt-get remove: $(tail -n 3 "$work/apt.log")"
+  inside test ! -e /usr/bin/ravelrun-tinted || no "the program is left"
+  inside sh -c "ls $folder/report_*.html" >/dev/null 2>&1 || no "the report is gone"
+  inside test -f "$folder/bpdbjobs.txt" -a -f "$folder/jobid.txt" || no "the data is gone"
+  [[ $(sctl is-active "$timer") != active ]] || no "$timer still runs"
+}
+step "apt-get remove ravel: timer stopped, the data folder kept" remove_keeps_data
+
+reinstall_starts_timers() {
+  install_package
+  timer_armed
+}
+step "apt-get install again: the enabled timer runs again without a reboot" \
+  reinstall_starts_timers
+
+reinstall_restarts_timers() {
+  local before after
+  before=$(sctl show -P ActiveEnterTimestampMonotonic "$timer")
+  inside apt-get install -y -q --reinstall "$deb_inside" >"$work/apt.log" 2>&1 ||
+    no "apt-get install --reinstall: $(tail -n 3 "$work/apt.log")"
+  after=$(sctl show -P ActiveEnterTimestampMonotonic "$timer")
+  [[ $after -gt $before ]] || no "$timer was not restarted ($before, $after)"
+  timer_armed
+}
+step "apt-get install --reinstall: the enabled timer restarted on the new units" \
+  reinstall_restarts_timers
+
+purge_drops_timers() {
+  inside apt-get purge -y -q ravel >"$work/apt.log" 2>&1 ||
+    no "apt-get purge: $(tail -n 3 "$work/apt.log")"
+  [[ -z $(inside find /etc/systemd/system -name 'ravel-report@*.timer') ]] ||
+    no "enablement left: $(inside find /etc/systemd/system -name 'ravel-report@*.timer')"
+  [[ $(sctl list-timers --all --no-legend) != *ravel-report* ]] ||
+    no "list-timers still lists $(sctl list-timers --all --no-legend)"
+  inside test -f "$folder/jobid.txt" || no "purge removed the data"
+}
+step "apt-get purge ravel: the timers dropped, the data folder kept" purge_drops_timers
+
+say "$passed passed, $failed failed"
+[[ $failed -eq 0 ]]
