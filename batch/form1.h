@@ -18,7 +18,7 @@ class Form1 {
   // The report run: converts the job listing, then renders the job table into the day's report.
   void Command4_Click();
   // Converts bpdbjobs.txt into out1.txt; `read_table`, when given, reads out1.txt beside it.
-  void generate_file(const std::function<void(LineReader&)>& read_table = {});
+  void generate_file(const Folder& folder, const std::function<void(LineReader&)>& read_table = {});
 
   // The reporting window, never computed by the batch reporters: both stay 0.
   double window_start = 0.0;
@@ -26,6 +26,8 @@ class Form1 {
 
   // Who hears what the report run shows, when monitoring asks; none otherwise.
   ReportListener* listener = nullptr;
+  // Whose data folder the run may work in.
+  OwnerRule owner_rule = OwnerRule::run_user_only;
 
  private:
   const Edition& edition_;

@@ -13,7 +13,8 @@
 
 static constexpr const char* usage_text =
     "Usage: " RAVEL_PROGRAM
-    " [--folder DIR] [--check | --json] [--warning N] [--critical N]\n"
+    " [--folder DIR] [--allow-other-owner]\n"
+    "         [--check | --json] [--warning N] [--critical N]\n"
     "       " RAVEL_PROGRAM " --help | --version\n";
 
 static constexpr const char* help_text =
@@ -31,7 +32,11 @@ static constexpr const char* help_text =
     "  report_DD-MM-YY.html  the day's backup report (replaced when complete)\n"
     "\n"
     "Options:\n"
-    "  --folder DIR  the data folder; without it, the folder that holds the program\n";
+    "  --folder DIR  the data folder; without it, the folder that holds the program\n"
+    "  --allow-other-owner\n"
+    "                work in a data folder that belongs to another user (root included);\n"
+    "                without it such a folder is refused (error 70), so that a run by\n"
+    "                hand never takes over the files of the user the scheduler runs as\n";
 
 static constexpr const char* exit_text =
     "  -h, --help    print this help\n"
@@ -44,11 +49,15 @@ static constexpr const char* exit_text =
 // What the command line asks for.
 struct Request {
   std::optional<std::string> folder;
+  ravel::OwnerRule owner_rule = ravel::OwnerRule::run_user_only;
   std::optional<ravel::CheckOptions> check;
 };
 
 static Request read_request(ravel::ArgumentReader& arguments) {
   Request request{.folder = arguments.path("--folder"),
+                  .owner_rule = arguments.flag("--allow-other-owner")
+                                    ? ravel::OwnerRule::any_owner
+                                    : ravel::OwnerRule::run_user_only,
                   .check = ravel::read_check_options(arguments)};
   arguments.finish();
   return request;
@@ -78,6 +87,7 @@ int main(int argc, char** argv) {
   try {
     ravel::Form1 form(ravel::RAVEL_EDITION, ravel::data_folder(request.folder));
     if (check) form.listener = &check->summary();
+    form.owner_rule = request.owner_rule;
     form.Form_Load();
   } catch (...) {
     const std::string message = ravel::failure_message(std::current_exception());

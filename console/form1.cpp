@@ -56,33 +56,39 @@ void Form1::Command3_Click() {
   window_end -= display_offset_seconds;
 }
 
+// Each action leaves the leftovers of killed runs until it has found its inputs and completed.
 void Form1::Command1_Click() {
-  const FolderLock lock = hold_folder(folder_);
+  const Folder folder(folder_);
+  const FolderLock lock = hold_folder(folder, owner_rule);
   Command3_Click();
   const ReportingWindow window{window_start, window_end};
   // The report is rendered from the job table as Process writes it, on a thread of its own, and
   // takes its name once Process has completed.
   std::optional<MadeReport> report;
-  process_listing(folder_, window, [&](LineReader& table) {
-    report.emplace(folder_, console_edition, window, local_today(), table, listener);
+  process_listing(folder, window, [&](LineReader& table) {
+    report.emplace(folder, console_edition, window, local_today(), table, listener);
   });
   report->publish();
+  remove_leftovers(folder);
 }
 
 std::optional<UpdateOutcome> Form1::Command2_Click() {
-  const FolderLock lock = hold_folder(store_);
-  const double last = newest_stored_job(store_);
+  const Folder store(store_);
+  const FolderLock lock = hold_folder(store, owner_rule);
+  const double last = newest_stored_job(store);
   const std::filesystem::path update_file = dialogs_.choose_update_file();
   if (update_file.empty()) return std::nullopt;
-  const UpdateOutcome outcome = update_stored_listing(store_, last, update_file);
+  const UpdateOutcome outcome = update_stored_listing(store, last, update_file);
   dialogs_.show_message(outcome == UpdateOutcome::finished ? finished_message : not_proper_message);
   return outcome;
 }
 
 void Form1::Command4_Click() {
-  const FolderLock lock = hold_folder(folder_);
-  run_report(folder_, console_edition, ReportingWindow{window_start, window_end}, local_today(),
+  const Folder folder(folder_);
+  const FolderLock lock = hold_folder(folder, owner_rule);
+  run_report(folder, console_edition, ReportingWindow{window_start, window_end}, local_today(),
              listener);
+  remove_leftovers(folder);
 }
 
 }  // namespace ravel

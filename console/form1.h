@@ -63,6 +63,8 @@ class Form1 {
   // Who hears what the report runs of Process and HTML Report show, when monitoring asks;
   // none otherwise.
   ReportListener* listener = nullptr;
+  // Whose data folder and store folder the actions may work in.
+  OwnerRule owner_rule = OwnerRule::run_user_only;
 
   Picker& dp1;
   Picker& tp1;

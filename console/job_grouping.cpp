@@ -105,13 +105,13 @@ class GroupStore {
   GroupStore(std::size_t group_count, const GroupStorage& storage)
       : memory_(storage.memory),
         groups_(group_count),
-        scratch_path_(
-            temporary_path(storage.scratch_folder / (std::string(job_table_name) + ".groups"))) {}
+        folder_(storage.scratch_folder),
+        scratch_name_(temporary_name(std::string(job_table_name) + ".groups")) {}
   ~GroupStore() {
     if (!scratch_writer_) return;
     scratch_reader_ = NativeFile();
     scratch_writer_.reset();
-    remove_file_quietly(scratch_path_);
+    folder_->remove_own_file(scratch_name_);
   }
 
   void add(std::size_t group, std::string_view row) {
@@ -156,15 +156,18 @@ class GroupStore {
   }
 
   TextWriter& scratch() {
-    if (!scratch_writer_) scratch_writer_.emplace(scratch_path_, scratch_path_.filename().string());
+    if (!scratch_writer_) {
+      if (folder_ == nullptr)
+        folder_ = &own_folder_.emplace(std::filesystem::temp_directory_path());
+      scratch_writer_.emplace(*folder_, scratch_name_, NativeFile::Mode::create_new);
+    }
     return *scratch_writer_;
   }
 
   void copy_scratch(const Chunk& chunk, TextWriter& table) {
     if (!scratch_reader_.is_open()) {
       scratch_writer_->flush();
-      scratch_reader_ =
-          NativeFile(scratch_path_, NativeFile::Mode::read, scratch_path_.filename().string());
+      scratch_reader_ = NativeFile(*folder_, scratch_name_, NativeFile::Mode::read);
     }
     scratch_reader_.seek(chunk.offset);
     constexpr std::size_t piece = std::size_t{1} << 16;
@@ -174,7 +177,7 @@ class GroupStore {
       const std::size_t got = scratch_reader_.read(room, wanted);
       if (got == 0) {
         throw std::move(Failure(ErrorCode::input_past_end, "the scratch file ended early")
-                            .in_file(scratch_path_.filename().string()));
+                            .in_file(scratch_name_));
       }
       table.advance(got);
       left -= got;
@@ -184,7 +187,9 @@ class GroupStore {
   std::size_t memory_;
   std::size_t held_ = 0;  // Bytes of rows in memory.
   std::vector<Group> groups_;
-  std::filesystem::path scratch_path_;
+  std::optional<Folder> own_folder_;
+  const Folder* folder_;
+  std::string scratch_name_;
   std::optional<TextWriter> scratch_writer_;
   NativeFile scratch_reader_;
   std::uint64_t scratch_size_ = 0;

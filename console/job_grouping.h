@@ -18,9 +18,10 @@ std::string_view schedule_type_text(std::string_view code);
 
 // Where the second pass keeps the rows of the later policy-list lines' groups until their
 // turn: this many bytes of rows in memory (up to twice that held, as strings grow by doubling),
-// and beyond it a scratch file in this folder, removed at the end.
+// and beyond it a scratch file in this folder (without one, the system's temporary folder),
+// removed at the end.
 struct GroupStorage {
-  std::filesystem::path scratch_folder = std::filesystem::temp_directory_path();
+  const Folder* scratch_folder = nullptr;
   std::size_t memory = std::size_t{2} << 20;
 };
 

@@ -21,6 +21,7 @@ namespace {
 
 constexpr const char* usage_text =
     "Usage: ravelbook [--folder DIR] [--check | --json] [--warning N] [--critical N]\n"
+    "                 [--allow-other-owner]\n"
     "       ravelbook --process --start \"YYYY-MM-DD HH:MM:SS\" --end \"YYYY-MM-DD HH:MM:SS\"\n"
     "                 [--folder DIR] [--check | --json] [--warning N] [--critical N]\n"
     "       ravelbook --update FILE [--store DIR]\n"
@@ -48,7 +49,11 @@ constexpr const char* help_text =
     "Options:\n"
     "  --folder DIR  the data folder of the report and of Process; without it, the folder\n"
     "                that holds the program\n"
-    "  --store DIR   the store folder of the update\n";
+    "  --store DIR   the store folder of the update\n"
+    "  --allow-other-owner\n"
+    "                work in a data or store folder that belongs to another user (root\n"
+    "                included); without it such a folder is refused (error 70), so that a\n"
+    "                run by hand never takes over the files of the user who owns them\n";
 
 constexpr const char* exit_text =
     "  -h, --help    print this help\n"
@@ -96,6 +101,7 @@ struct Request {
   std::filesystem::path store = ravel::default_store_folder();
   std::optional<std::string> folder;
   std::optional<ravel::CheckOptions> check;
+  ravel::OwnerRule owner_rule = ravel::OwnerRule::run_user_only;
 };
 
 Request read_request(ravel::ArgumentReader& arguments) {
@@ -108,6 +114,7 @@ Request read_request(ravel::ArgumentReader& arguments) {
   const std::optional<std::string> store = arguments.value("--store");
   request.folder = arguments.path("--folder");
   request.check = ravel::read_check_options(arguments);
+  if (arguments.flag("--allow-other-owner")) request.owner_rule = ravel::OwnerRule::any_owner;
   arguments.finish();
   if (process + window + update.has_value() > 1) {
     throw ravel::UsageError("--process, --update and --window exclude each other");
@@ -151,6 +158,7 @@ std::optional<ravel::UpdateOutcome> run_without_window(const Request& request,
   CommandLineDialogs dialogs(request.update_file);
   ravel::Form1 form(folder, request.store, {dp1, tp1, dp2, tp2, dialogs});
   form.listener = listener;
+  form.owner_rule = request.owner_rule;
   if (request.action == Request::Action::update) return form.Command2_Click();
   if (request.action == Request::Action::process) {
     form.set_up_time_pickers();
@@ -177,7 +185,7 @@ std::filesystem::path window_module_path() {
 // display and without Qt's cost. False when a handler failed and the window's error path ended
 // the program.
 bool run_window(int& argc, char** argv, const std::filesystem::path& folder,
-                const std::filesystem::path& store) {
+                const std::filesystem::path& store, ravel::OwnerRule owner_rule) {
   void* module = nullptr;
   try {
     module = ravel::load_module(window_module_path(), RAVEL_WINDOW_MODULE);
@@ -191,7 +199,8 @@ bool run_window(int& argc, char** argv, const std::filesystem::path& folder,
   const auto run = reinterpret_cast<ravel::WindowMain>(
       ravel::module_function(module, ravel::window_main_name, RAVEL_WINDOW_MODULE));
   return run(&argc, argv, ravel::utf8_from_path(folder).c_str(),
-             ravel::utf8_from_path(store).c_str()) == 0;
+             ravel::utf8_from_path(store).c_str(),
+             owner_rule == ravel::OwnerRule::any_owner ? 1 : 0) == 0;
 }
 
 }  // namespace
@@ -220,7 +229,7 @@ int main(int argc, char** argv) {
   try {
     const std::filesystem::path folder = ravel::data_folder(request.folder);
     if (request.action == Request::Action::window) {
-      if (!run_window(argc, argv, folder, request.store)) return 1;
+      if (!run_window(argc, argv, folder, request.store, request.owner_rule)) return 1;
     } else if (run_without_window(request, folder, check ? &check->summary() : nullptr) ==
                ravel::UpdateOutcome::not_proper) {
       return 3;

@@ -18,14 +18,14 @@ namespace ravel {
 // own: on two processors a third less time than one step after the other. The files end as if
 // the steps ran one after the other: the policy list is opened first, but a failure to read it
 // is told only once the first pass has completed, and the table is opened only then.
-void process_listing(const std::filesystem::path& folder, const ReportingWindow& window,
+void process_listing(const Folder& folder, const ReportingWindow& window,
                      const std::function<void(LineReader&)>& read_table) {
   std::exception_ptr policy_failure;
   std::optional<LineReader> policies;
   std::optional<Grouping> grouping;
   try {
-    policies.emplace(folder / policy_list_name, std::string(policy_list_name));
-    if (!policies->at_end()) grouping.emplace(*policies, GroupStorage{.scratch_folder = folder});
+    policies.emplace(folder, policy_list_name);
+    if (!policies->at_end()) grouping.emplace(*policies, GroupStorage{.scratch_folder = &folder});
   } catch (...) {
     policy_failure = std::current_exception();
   }
@@ -37,10 +37,10 @@ void process_listing(const std::filesystem::path& folder, const ReportingWindow&
       second_pass.emplace(std::string(interim_file_name),
                           [&grouping](LineReader& interim) { grouping->collect(interim); });
     }
-    LineReader listing(folder / job_listing_name, std::string(job_listing_name));
-    TextWriter interim(folder / interim_file_name, std::string(interim_file_name));
+    LineReader listing(folder, job_listing_name);
+    TextWriter interim(folder, interim_file_name);
     if (second_pass) interim.copy_to(second_pass->pipe());
-    TextWriter side(folder / side_file_name, std::string(side_file_name));
+    TextWriter side(folder, side_file_name);
     select_jobs(listing, interim, side, window);
     interim.close();
     side.close();
@@ -49,7 +49,7 @@ void process_listing(const std::filesystem::path& folder, const ReportingWindow&
   if (policy_failure) std::rethrow_exception(policy_failure);
 
   std::optional<ReaderBeside> table_reader;
-  TextWriter table(folder / job_table_name, std::string(job_table_name));
+  TextWriter table(folder, job_table_name);
   if (read_table) {
     table_reader.emplace(std::string(job_table_name), read_table);
     table.copy_to(table_reader->pipe());

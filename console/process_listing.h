@@ -19,7 +19,7 @@ inline constexpr std::string_view policy_list_name = "policy_list.txt";
 // `read_table`, when given, reads the job table on a thread of its own as it is written; it sees
 // the whole table only when the table is complete, and its failure is thrown once the table is
 // closed.
-void process_listing(const std::filesystem::path& folder, const ReportingWindow& window,
+void process_listing(const Folder& folder, const ReportingWindow& window,
                      const std::function<void(LineReader&)>& read_table = {});
 
 }  // namespace ravel

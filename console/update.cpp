@@ -29,23 +29,43 @@ static Failure no_job_number(const LineReader& reader) {
                        .at_line(reader.line_number()));
 }
 
-double newest_stored_job(const std::filesystem::path& store) {
-  const std::filesystem::path path = store / stored_listing_name;
-  LineReader stored(path, utf8_from_path(path));
+// The store lies outside the data folder: its files are named by their whole path.
+static std::string shown(const Folder& store, std::string_view name) {
+  return utf8_from_path(store.path() / name);
+}
+
+double newest_stored_job(const Folder& store) {
+  LineReader stored(store, stored_listing_name, shown(store, stored_listing_name));
   const std::optional<double> last = job_number(stored.next());
   if (!last) throw no_job_number(stored);
   return *last;
 }
 
-UpdateOutcome update_stored_listing(const std::filesystem::path& store, double last,
-                                    const std::filesystem::path& update_file) {
-  const std::filesystem::path stored_path = store / stored_listing_name;
-  const std::filesystem::path merge_path = store / merge_file_name;
+// An update file that is the stored listing or the merge file under another name would be
+// emptied by the merge before it is read: such a file is refused before anything changes.
+static void refuse_own_files(const Folder& store, const std::optional<FileIdentity>& update,
+                             const std::filesystem::path& update_file) {
+  if (!update) return;
+  for (const std::string_view name : {stored_listing_name, merge_file_name}) {
+    if (store.identity(name) == update) {
+      throw std::move(
+          Failure(ErrorCode::path_file_access, "is the store's own " + std::string(name) +
+                                                   "; pick the newer dump of the backup server")
+              .in_file(utf8_from_path(update_file)));
+    }
+  }
+}
 
+UpdateOutcome update_stored_listing(const Folder& store, double last,
+                                    const std::filesystem::path& update_file) {
+  refuse_own_files(store, file_identity(update_file), update_file);
   bool proper = false;
   {
-    TextWriter merge(merge_path, utf8_from_path(merge_path));
+    TextWriter merge(store, merge_file_name, NativeFile::Mode::create,
+                     shown(store, merge_file_name));
     LineReader update(update_file, utf8_from_path(update_file));
+    // The name may have changed hands since it was looked at.
+    refuse_own_files(store, update.identity(), update_file);
     while (auto line = update.try_next()) {
       const std::optional<double> n = job_number(*line);
       if (!n) {
@@ -70,14 +90,15 @@ UpdateOutcome update_stored_listing(const std::filesystem::path& store, double l
   if (!proper) return UpdateOutcome::not_proper;
 
   {
-    LineReader stored(stored_path, utf8_from_path(stored_path));
-    TextWriter merge(merge_path, utf8_from_path(merge_path), NativeFile::Mode::append);
+    LineReader stored(store, stored_listing_name, shown(store, stored_listing_name));
+    TextWriter merge(store, merge_file_name, NativeFile::Mode::append,
+                     shown(store, merge_file_name));
     while (auto line = stored.try_next()) merge.write_line(*line);
     merge.sync();
     merge.close();
   }
-  replace_file(merge_path, stored_path, utf8_from_path(stored_path));
-  sync_folder(store);
+  store.rename(merge_file_name, stored_listing_name, shown(store, stored_listing_name));
+  store.sync();
   return UpdateOutcome::finished;
 }
 

@@ -5,6 +5,8 @@
 #include <optional>
 #include <string_view>
 
+#include "platform.h"
+
 namespace ravel {
 
 inline constexpr std::string_view stored_listing_name = "bpdbjobs.txt";
@@ -28,11 +30,12 @@ std::optional<double> job_number(std::string_view line);
 // listing is then appended, the merged file made durable and renamed over the stored listing in
 // one step. An update file that runs out first is not proper: the stored listing stays as it
 // was and the merge file keeps the copied lines.
-UpdateOutcome update_stored_listing(const std::filesystem::path& store, double last,
+// An update file that is the stored listing or the merge file itself is refused first.
+UpdateOutcome update_stored_listing(const Folder& store, double last,
                                     const std::filesystem::path& update_file);
 
 // `last`: the job number of the stored listing's first line, read before the operator picks
 // the update file.
-double newest_stored_job(const std::filesystem::path& store);
+double newest_stored_job(const Folder& store);
 
 }  // namespace ravel

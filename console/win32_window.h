@@ -77,6 +77,8 @@ class Win32ConsoleWindow {
 
   // True once a handler failed: the operator was told and the program is ending.
   bool failed() const { return failed_; }
+  // Whose folders the actions may work in.
+  void set_owner_rule(OwnerRule rule) { form_.owner_rule = rule; }
 
   void Timer1_Timer();
 

@@ -16,7 +16,8 @@
 #include "window_module.h"
 
 extern "C" __declspec(dllexport) int ravelbook_window_main(int*, char**, const char* folder,
-                                                           const char* store_folder) {
+                                                           const char* store_folder,
+                                                           int any_owner) {
   // Nothing thrown here crosses into the program, whose runtime is a copy of its own.
   try {
     const INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX),
@@ -24,6 +25,7 @@ extern "C" __declspec(dllexport) int ravelbook_window_main(int*, char**, const c
     ::InitCommonControlsEx(&controls);
     ravel::Win32ConsoleWindow window(ravel::path_from_utf8(folder),
                                      ravel::path_from_utf8(store_folder));
+    if (any_owner != 0) window.set_owner_rule(ravel::OwnerRule::any_owner);
     window.set_up_time_pickers();
     window.show();
     window.run();

@@ -42,6 +42,8 @@ class ConsoleWindow : public QWidget {
 
   // True once a handler failed: the operator was told and the program is ending.
   bool failed() const { return failed_; }
+  // Whose folders the actions may work in.
+  void set_owner_rule(OwnerRule rule) { form_.owner_rule = rule; }
 
  public slots:
   void Timer1_Timer();

@@ -13,9 +13,10 @@
 #endif
 
 extern "C" RAVEL_EXPORT int ravelbook_window_main(int* argc, char** argv, const char* folder,
-                                                  const char* store_folder) {
+                                                  const char* store_folder, int any_owner) {
   QApplication application(*argc, argv);
   ravel::ConsoleWindow window(ravel::path_from_utf8(folder), ravel::path_from_utf8(store_folder));
+  if (any_owner != 0) window.set_owner_rule(ravel::OwnerRule::any_owner);
   window.set_up_time_pickers();
   window.show();
   QApplication::exec();

@@ -4,8 +4,10 @@
 namespace ravel {
 
 // Shows the console window over the data folder `folder` until it is closed; 0 then, 1 when a
-// handler failed and the window's error path ended the program.
-using WindowMain = int (*)(int* argc, char** argv, const char* folder, const char* store_folder);
+// handler failed and the window's error path ended the program. `any_owner` not 0: the actions
+// may work in folders of other users.
+using WindowMain = int (*)(int* argc, char** argv, const char* folder, const char* store_folder,
+                           int any_owner);
 inline constexpr const char* window_main_name = "ravelbook_window_main";
 
 }  // namespace ravel

@@ -74,7 +74,7 @@ static Table converted_on_disk(const std::string& listing_text, const Edition& e
   write_file(folder / "bpdbjobs.txt", listing_text);
   Table table;
   try {
-    generate_file(folder, edition);
+    generate_file(Folder(folder), edition);
   } catch (const Failure& failure) {
     table.outcome = Outcome::of(failure);
   }

@@ -206,7 +206,7 @@ static void check_process_on_disk(const std::string& policy_list, const std::str
   write_file(folder / "out1.txt", earlier_table);
   Outcome outcome;
   try {
-    process_listing(folder, window);
+    process_listing(Folder(folder), window);
   } catch (const Failure& failure) {
     outcome = Outcome::of(failure);
   }

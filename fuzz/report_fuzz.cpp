@@ -225,7 +225,7 @@ static Run actual_run(const std::string& marker_text, const std::string& table_t
   write_file(folder / report_name, earlier_report);
   Run run;
   try {
-    run_report(folder, edition, ReportingWindow{}, run_date);
+    run_report(Folder(folder), edition, ReportingWindow{}, run_date);
   } catch (const Failure& failure) {
     run.outcome = Outcome::of(failure);
   }

@@ -72,8 +72,9 @@ static Update actual_update(const std::filesystem::path& folder, const std::stri
   write_file(folder / "newer.txt", update_text);
   Update update;
   try {
-    const double last = newest_stored_job(folder);
-    update.result = update_stored_listing(folder, last, folder / "newer.txt");
+    const Folder store(folder);
+    const double last = newest_stored_job(store);
+    update.result = update_stored_listing(store, last, folder / "newer.txt");
   } catch (const Failure& failure) {
     update.outcome = Outcome::of(failure);
   }

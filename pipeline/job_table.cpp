@@ -70,11 +70,11 @@ void convert_listing(LineReader& listing, TextWriter& table, const Edition& edit
   }
 }
 
-void generate_file(const std::filesystem::path& folder, const Edition& edition,
+void generate_file(const Folder& folder, const Edition& edition,
                    const std::function<void(LineReader&)>& read_table) {
-  LineReader listing(folder / job_listing_name, std::string(job_listing_name));
+  LineReader listing(folder, job_listing_name);
   std::optional<ReaderBeside> table_reader;
-  TextWriter table(folder / job_table_name, std::string(job_table_name));
+  TextWriter table(folder, job_table_name);
   if (read_table) {
     table_reader.emplace(std::string(job_table_name), read_table);
     table.copy_to(table_reader->pipe());

@@ -27,7 +27,7 @@ void convert_listing(LineReader& listing, TextWriter& table, const Edition& edit
 // listing leaves an earlier job table untouched. `read_table`, when given, reads the job table
 // on a thread of its own as it is written; it sees the whole table only when the table is
 // complete, and its failure is thrown once the table is closed.
-void generate_file(const std::filesystem::path& folder, const Edition& edition,
+void generate_file(const Folder& folder, const Edition& edition,
                    const std::function<void(LineReader&)>& read_table = {});
 
 }  // namespace ravel

@@ -1,6 +1,7 @@
 #include "report.h"
 
 #include <algorithm>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -177,9 +178,9 @@ const RowRules& row_rules(const Edition& edition, std::string_view header) {
 }
 
 // The job marker's line as it stands.
-static std::string read_stored_job_id(const std::filesystem::path& folder) {
+static std::string read_stored_job_id(const Folder& folder) {
   try {
-    return read_first_line(folder / job_marker_name, std::string(job_marker_name));
+    return read_first_line(folder, job_marker_name);
   } catch (Failure& failure) {
     if (failure.code() == ErrorCode::file_not_found ||
         failure.code() == ErrorCode::input_past_end) {
@@ -189,23 +190,72 @@ static std::string read_stored_job_id(const std::filesystem::path& folder) {
   }
 }
 
+// Whether two files of the folder hold the same bytes.
+static bool same_content(const Folder& folder, std::string_view one, std::string_view other) {
+  constexpr std::size_t chunk = std::size_t{1} << 16;
+  NativeFile first(folder, one, NativeFile::Mode::read);
+  NativeFile second(folder, other, NativeFile::Mode::read);
+  std::string a(chunk, '\0');
+  std::string b(chunk, '\0');
+  for (;;) {
+    const std::size_t got = first.read(a.data(), chunk);
+    std::size_t filled = 0;
+    while (filled < got) {
+      const std::size_t more = second.read(b.data() + filled, got - filled);
+      if (more == 0) return false;
+      filled += more;
+    }
+    if (got == 0) return second.read(b.data(), 1) == 0;
+    if (std::memcmp(a.data(), b.data(), got) != 0) return false;
+  }
+}
+
+// "report_DD-MM-YY.html" kept as "report_DD-MM-YY.3.html".
+std::string kept_report_name(std::string_view report_name, int number) {
+  std::string_view stem = report_name;
+  if (stem.ends_with(".html")) stem.remove_suffix(5);
+  return std::string(stem) + "." + std::to_string(number) + ".html";
+}
+
+// A second run on a day must not cost the first run's report, whose jobs the marker already
+// passed: the day's earlier report takes a second name, with the lowest free number, and that
+// name is durable before the new report takes the day's name. A crash at any moment leaves
+// every reported job in a report on the disk. An earlier report that is the same as the new one
+// is kept only once.
+static void keep_earlier_report(const Folder& folder, ReplacingFile& report) {
+  if (!folder.identity(report.name())) return;
+  report.finish();
+  if (same_content(folder, report.name(), report.temporary())) return;
+  constexpr int most_kept = 9999;
+  for (int number = 1; number <= most_kept; ++number) {
+    if (folder.link(report.name(), kept_report_name(report.name(), number))) {
+      folder.sync();
+      return;
+    }
+  }
+  throw std::move(
+      Failure(ErrorCode::path_file_access, "the day has " + std::to_string(most_kept) +
+                                               " earlier reports already; move some elsewhere")
+          .in_file(report.name()));
+}
+
 // The report takes its name first; the new marker is on the disk, and the old one known to be
 // replaceable, before that, so that a full disk or a locked marker fails with both as they were.
 // The marker takes its name only once the report's name is durable: after a power cut at any
 // moment, the marker never names jobs that no report on the disk shows.
-static void publish_with_marker(ReplacingFile& report, const std::filesystem::path& folder,
+static void publish_with_marker(ReplacingFile& report, const Folder& folder,
                                 const std::optional<std::string>& marker) {
-  NativeFile(folder / job_marker_name, NativeFile::Mode::append, job_marker_name).close();
-  ReplacingFile job_marker(folder / job_marker_name, std::string(job_marker_name));
+  NativeFile(folder, job_marker_name, NativeFile::Mode::append).close();
+  ReplacingFile job_marker(folder, std::string(job_marker_name));
   job_marker.writer().write_line(marker.value_or(""));
   job_marker.finish();
+  keep_earlier_report(folder, report);
   report.commit();
   job_marker.commit();
 }
 
-MadeReport::MadeReport(const std::filesystem::path& folder, const Edition& edition,
-                       const ReportingWindow& window, CivilDate today, LineReader& table,
-                       ReportListener* listener)
+MadeReport::MadeReport(const Folder& folder, const Edition& edition, const ReportingWindow& window,
+                       CivilDate today, LineReader& table, ReportListener* listener)
     : folder_(folder) {
   // The marker is read before the report is created, so that a missing marker cannot cost the
   // day's earlier report. An edition that knows a grouped table looks at the header first: such
@@ -219,11 +269,11 @@ MadeReport::MadeReport(const std::filesystem::path& folder, const Edition& editi
   writes_marker_ = rules.marker_row != 0;
 
   const std::string report_name = report_file_name(today);
-  report_.emplace(folder / report_name, report_name);
+  report_.emplace(folder, report_name);
   marker_ = render_report(header, table, report_->writer(), edition, rules, window,
                           stored_job_id ? lenient_number(*stored_job_id) : 0.0, listener);
   if (listener) {
-    listener->reported(folder / report_name, stored_job_id,
+    listener->reported(folder.path() / report_name, stored_job_id,
                        writes_marker_ ? marker_.value_or("") : stored_job_id);
   }
 }
@@ -232,13 +282,14 @@ void MadeReport::publish() {
   if (writes_marker_) {
     publish_with_marker(*report_, folder_, marker_);
   } else {
+    keep_earlier_report(folder_, *report_);
     report_->commit();
   }
 }
 
-void run_report(const std::filesystem::path& folder, const Edition& edition,
-                const ReportingWindow& window, CivilDate today, ReportListener* listener) {
-  LineReader table(folder / job_table_name, std::string(job_table_name));
+void run_report(const Folder& folder, const Edition& edition, const ReportingWindow& window,
+                CivilDate today, ReportListener* listener) {
+  LineReader table(folder, job_table_name);
   MadeReport(folder, edition, window, today, table, listener).publish();
 }
 

@@ -38,6 +38,8 @@ class ReportListener {
 
 // "report_DD-MM-YY.html".
 std::string report_file_name(CivilDate date);
+// The name under which an earlier report of the day is kept: "report_DD-MM-YY.<number>.html".
+std::string kept_report_name(std::string_view report_name, int number);
 
 // The rules for the data rows of a job table with this header line.
 const RowRules& row_rules(const Edition& edition, std::string_view header);
@@ -54,14 +56,14 @@ std::optional<std::string> render_report(std::string_view header, LineReader& ta
 // line, with the new job marker it names. Dropped without publish(), it leaves no trace.
 class MadeReport {
  public:
-  MadeReport(const std::filesystem::path& folder, const Edition& edition,
-             const ReportingWindow& window, CivilDate today, LineReader& table,
-             ReportListener* listener = nullptr);
-  // Gives the report its name, and rewrites the job marker where the edition keeps one.
+  MadeReport(const Folder& folder, const Edition& edition, const ReportingWindow& window,
+             CivilDate today, LineReader& table, ReportListener* listener = nullptr);
+  // Gives the report its name, and rewrites the job marker where the edition keeps one. A
+  // different earlier report of the day stays, as report_DD-MM-YY.<N>.html.
   void publish();
 
  private:
-  std::filesystem::path folder_;
+  const Folder& folder_;
   std::optional<ReplacingFile> report_;
   std::optional<std::string> marker_;
   bool writes_marker_ = false;
@@ -70,7 +72,7 @@ class MadeReport {
 // The whole run on the files of `folder`: out1.txt, jobid.txt and report_<today>.html. The
 // report and the job marker take their names only once complete, so a failed run leaves the
 // day's earlier report and the job marker as they were. Tells `listener` where one is given.
-void run_report(const std::filesystem::path& folder, const Edition& edition,
-                const ReportingWindow& window, CivilDate today, ReportListener* listener = nullptr);
+void run_report(const Folder& folder, const Edition& edition, const ReportingWindow& window,
+                CivilDate today, ReportListener* listener = nullptr);
 
 }  // namespace ravel

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <random>
+#include <string>
 #include <utility>
 
 #include "failure.h"
@@ -16,8 +18,14 @@ constexpr std::size_t block_size = std::size_t{1} << 18;
 
 LineReader::LineReader(std::string display_name) : name_(std::move(display_name)) {}
 
+LineReader::LineReader(const Folder& folder, std::string_view name, std::string_view display_name)
+    : file_(folder, name, NativeFile::Mode::read, display_name),
+      buffer_(new char[block_size]),
+      capacity_(block_size),
+      name_(display_name.empty() ? name : display_name) {}
+
 LineReader::LineReader(const std::filesystem::path& path, std::string display_name)
-    : file_(path, NativeFile::Mode::read, display_name),
+    : file_(path, display_name),
       buffer_(new char[block_size]),
       capacity_(block_size),
       name_(std::move(display_name)) {}
@@ -50,10 +58,19 @@ bool LineReader::fill() {
     begin_ = 0;
   }
   if (end_ == capacity_) {
-    std::unique_ptr<char[]> bigger(new char[capacity_ * 2]);
+    // The buffer holds one line and no line end: the line is longer than the buffer.
+    if (capacity_ > max_line_size) {
+      throw std::move(Failure(ErrorCode::out_of_memory, "the line is longer than " +
+                                                            std::to_string(max_line_size) +
+                                                            " bytes, the most a line may hold")
+                          .in_file(name_)
+                          .at_line(line_number_ + 1));
+    }
+    const std::size_t grown = std::min(capacity_ * 2, max_line_size + block_size);
+    std::unique_ptr<char[]> bigger(new char[grown]);
     std::memcpy(bigger.get(), buffer_.get(), end_);
     buffer_ = std::move(bigger);
-    capacity_ *= 2;
+    capacity_ = grown;
   }
   const std::size_t scanned = end_;
   char* const room = buffer_.get() + end_;
@@ -67,6 +84,11 @@ bool LineReader::fill() {
   end_ += got;
   line_ends_ = SeparatorScanner(buffer_.get() + scanned, buffer_.get() + end_, '\n');
   return true;
+}
+
+std::optional<FileIdentity> LineReader::identity() const {
+  if (!file_.is_open()) return std::nullopt;
+  return file_.identity();
 }
 
 bool LineReader::at_end() { return begin_ == end_ && !fill(); }
@@ -98,12 +120,12 @@ std::string_view LineReader::next() {
                       .at_line(line_number_ + 1));
 }
 
-TextWriter::TextWriter(const std::filesystem::path& path, std::string display_name,
-                       NativeFile::Mode mode)
-    : file_(path, mode, display_name),
+TextWriter::TextWriter(const Folder& folder, std::string_view name, NativeFile::Mode mode,
+                       std::string_view display_name)
+    : file_(folder, name, mode, display_name),
       buffer_(new char[block_size]),
       capacity_(block_size),
-      name_(std::move(display_name)) {}
+      name_(display_name.empty() ? name : display_name) {}
 
 TextWriter::TextWriter(std::string& sink)
     : sink_(&sink), buffer_(new char[4096]), capacity_(4096), name_("text") {}
@@ -176,35 +198,65 @@ void TextWriter::close() {
   if (file_.is_open()) file_.close();
 }
 
-std::filesystem::path temporary_path(const std::filesystem::path& target) {
-  std::string name = utf8_from_path(target.filename());
-  name.insert(0, 1, '.');
-  name += ".tmp";
-  return target.parent_path() / path_from_utf8(name);
-}
-
-// Whether a file of a folder is one that a run made under a temporary name: ".<name>.tmp", and
-// ".<name>.<process id>.tmp" or ".out1.txt.<process id>.groups" from earlier versions.
-static bool is_temporary_name(std::string_view name) {
-  return name.size() > 1 && name[0] == '.' &&
-         (name.ends_with(".tmp") || (name.starts_with(".out1.txt.") && name.ends_with(".groups")));
-}
-
-FolderLock hold_folder(const std::filesystem::path& folder) {
-  FolderLock lock(folder);
-  std::error_code error;
-  for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
-    if (is_temporary_name(utf8_from_path(entry.path().filename())) &&
-        entry.is_regular_file(error)) {
-      remove_file_quietly(entry.path());
-    }
+std::string temporary_name(std::string_view name) {
+  static constexpr char digits[] = "0123456789abcdef";
+  std::random_device random;
+  std::string temporary = "." + std::string(name) + ".";
+  for (int i = 0; i < 4; ++i) {
+    auto bits = random();
+    for (int j = 0; j < 4; ++j, bits >>= 4) temporary += digits[bits & 15];
   }
-  return lock;
+  return temporary + ".tmp";
 }
 
-ReplacingFile::ReplacingFile(const std::filesystem::path& target, std::string display_name)
-    : target_(target), temporary_(temporary_path(target)), name_(std::move(display_name)) {
-  writer_.emplace(temporary_, name_);
+// Whether `name` is, character for character, a name that a run makes for a file only while it
+// runs: the temporary name of the job marker, of a day's report or of Process' group rows, as
+// temporary_name() makes it (".jobid.txt.0123456789abcdef.tmp"), and as earlier versions made
+// it (".jobid.txt.tmp", ".jobid.txt.<process id>.tmp", ".out1.txt.<process id>.groups").
+static bool is_leftover_name(std::string_view name) {
+  auto all_of = [](std::string_view text, auto predicate) {
+    return !text.empty() && std::all_of(text.begin(), text.end(), predicate);
+  };
+  auto is_digit = [](char c) { return c >= '0' && c <= '9'; };
+  auto is_hex = [&](char c) { return is_digit(c) || (c >= 'a' && c <= 'f'); };
+  auto is_report_name = [&](std::string_view text) {
+    // "report_DD-MM-YY.html"
+    return text.size() == 20 && text.starts_with("report_") && text.ends_with(".html") &&
+           is_digit(text[7]) && is_digit(text[8]) && text[9] == '-' && is_digit(text[10]) &&
+           is_digit(text[11]) && text[12] == '-' && is_digit(text[13]) && is_digit(text[14]);
+  };
+  auto is_made_name = [&](std::string_view text) {
+    return text == "jobid.txt" || text == "out1.txt.groups" || is_report_name(text);
+  };
+  if (!name.starts_with('.')) return false;
+  name.remove_prefix(1);
+  if (name.starts_with("out1.txt.") && name.ends_with(".groups")) {
+    return all_of(name.substr(9, name.size() - 9 - 7), is_digit);
+  }
+  if (!name.ends_with(".tmp")) return false;
+  name.remove_suffix(4);
+  if (is_made_name(name)) return true;
+  const std::size_t dot = name.rfind('.');
+  if (dot == std::string_view::npos || !is_made_name(name.substr(0, dot))) return false;
+  const std::string_view tag = name.substr(dot + 1);
+  return (tag.size() == 16 && all_of(tag, is_hex)) || all_of(tag, is_digit);
+}
+
+FolderLock hold_folder(const Folder& folder, OwnerRule rule) {
+  folder.check_owner(rule);
+  return FolderLock(folder);
+}
+
+void remove_leftovers(const Folder& folder) {
+  for (const std::string& name : folder.file_names()) {
+    if (is_leftover_name(name)) folder.remove_own_file(name);
+  }
+}
+
+ReplacingFile::ReplacingFile(const Folder& folder, std::string name)
+    : folder_(folder), name_(std::move(name)), temporary_(temporary_name(name_)) {
+  writer_.emplace(folder_, temporary_, NativeFile::Mode::create_new, name_);
+  writer_->file().take_mode_of(folder_, name_);
 }
 
 ReplacingFile::~ReplacingFile() {
@@ -213,7 +265,7 @@ ReplacingFile::~ReplacingFile() {
     writer_->close();
   } catch (...) {
   }
-  remove_file_quietly(temporary_);
+  folder_.remove_own_file(temporary_);
 }
 
 void ReplacingFile::finish() {
@@ -225,13 +277,13 @@ void ReplacingFile::finish() {
 // disk before the content would leave an empty or partial file under the name after a power cut.
 void ReplacingFile::commit() {
   finish();
-  replace_file(temporary_, target_, name_);
+  folder_.rename(temporary_, name_, name_);
   committed_ = true;
-  sync_folder(target_.parent_path());
+  folder_.sync();
 }
 
-std::string read_first_line(const std::filesystem::path& path, const std::string& display_name) {
-  LineReader reader(path, display_name);
+std::string read_first_line(const Folder& folder, std::string_view name) {
+  LineReader reader(folder, name);
   return std::string(reader.next());
 }
 

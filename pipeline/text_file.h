@@ -22,7 +22,13 @@ namespace ravel {
 // terminator is a line; a file that ends with a terminator has no empty line after it.
 class LineReader {
  public:
-  // Opens a file for reading; a missing file fails with "File not found".
+  // The longest line read: a longer one fails with "Out of memory" naming its file and line,
+  // instead of taking memory without bound.
+  static constexpr std::size_t max_line_size = std::size_t{64} << 20;
+
+  // Opens a regular file of the folder for reading; a missing file fails with "File not found".
+  LineReader(const Folder& folder, std::string_view name, std::string_view display_name = {});
+  // Opens a file that lies outside the data folders, such as an update file the operator named.
   LineReader(const std::filesystem::path& path, std::string display_name);
   // Reads from text held in memory, for tests and small inputs.
   static LineReader from_text(std::string text, std::string display_name = "text");
@@ -39,6 +45,8 @@ class LineReader {
   // 1-based number of the line that next() returned last; 0 before the first.
   std::int64_t line_number() const { return line_number_; }
   const std::string& name() const { return name_; }
+  // The identity of the file read; std::nullopt for text held in memory or a pipe.
+  std::optional<FileIdentity> identity() const;
 
  private:
   LineReader(std::string display_name);
@@ -83,11 +91,14 @@ inline char* put_text(char* out, std::string_view text) {
 // later: the destructor flushes what is buffered. Only close() reports a failing flush or close.
 class TextWriter {
  public:
-  // Creates the file, or empties an existing one; Mode::append adds to its end.
-  TextWriter(const std::filesystem::path& path, std::string display_name,
-             NativeFile::Mode mode = NativeFile::Mode::create);
+  // Opens a file of the folder as `mode` says: by default creates it, or empties an existing
+  // one; Mode::append adds to its end.
+  TextWriter(const Folder& folder, std::string_view name,
+             NativeFile::Mode mode = NativeFile::Mode::create, std::string_view display_name = {});
   // Writes into a string held by the caller, for tests.
   explicit TextWriter(std::string& sink);
+  // Drops what is written once it leaves the buffer, as a null device would: for benchmarks.
+  static TextWriter discarding() { return TextWriter(); }
 
   ~TextWriter();
 
@@ -116,8 +127,10 @@ class TextWriter {
   void sync();
   void close();
   const std::string& name() const { return name_; }
+  const NativeFile& file() const { return file_; }
 
  private:
+  TextWriter() : buffer_(new char[1 << 18]), capacity_(1 << 18), name_("null") {}
   void write_slow(std::string_view text);
   void write_out(const char* data, std::size_t size);
 
@@ -130,23 +143,31 @@ class TextWriter {
   std::string name_;
 };
 
-// The hidden name under which a file is made before it takes its own, beside it: ".<name>.tmp".
-// One run holds a folder at a time, so the name needs nothing that tells runs apart.
-std::filesystem::path temporary_path(const std::filesystem::path& target);
+// A fresh hidden name under which a file is made before it takes its own, beside it:
+// ".<name>.<16 hex digits>.tmp". The digits are random, so that nobody can plant a link or a
+// file at the name in advance.
+std::string temporary_name(std::string_view name);
 
-// Holds `folder` for this run and removes the temporary files that runs killed before their end
-// left in it. Another run holding the folder fails with "Permission denied".
-FolderLock hold_folder(const std::filesystem::path& folder);
+// Holds the folder for this run (FolderLock), after making sure that `rule` lets the run work
+// in it. Another run holding the folder fails with "Permission denied".
+FolderLock hold_folder(const Folder& folder, OwnerRule rule);
 
-// An output file that is written under its temporary name and takes its own name only on
-// commit(), replacing an earlier file in one step. Until then, and after a failure, the earlier
-// file stays as it was and the temporary file is deleted.
+// Removes the temporary files that runs killed before their end left in the folder: regular
+// files of the run's user whose names are exactly those that runs make, nothing else.
+void remove_leftovers(const Folder& folder);
+
+// An output file that is written under a temporary name and takes its own name only on
+// commit(), replacing an earlier file in one step, whose permissions and owner it takes over.
+// Until then, and after a failure, the earlier file stays as it was and the temporary file is
+// deleted.
 class ReplacingFile {
  public:
-  ReplacingFile(const std::filesystem::path& target, std::string display_name);
+  ReplacingFile(const Folder& folder, std::string name);
   ~ReplacingFile();
 
   TextWriter& writer() { return *writer_; }
+  const std::string& name() const { return name_; }
+  const std::string& temporary() const { return temporary_; }
   // Puts the whole content on the disk, still under the temporary name.
   void finish();
   // Finishes the file, gives it its name and makes the new name durable: once this returns, a
@@ -154,15 +175,15 @@ class ReplacingFile {
   void commit();
 
  private:
-  std::filesystem::path target_;
-  std::filesystem::path temporary_;
+  const Folder& folder_;
   std::string name_;
+  std::string temporary_;
   std::optional<TextWriter> writer_;
   bool committed_ = false;
 };
 
-// The first line of a file. A missing file fails with "File not found", a file without any line
-// with "Input past end of file".
-std::string read_first_line(const std::filesystem::path& path, const std::string& display_name);
+// The first line of a file of the folder. A missing file fails with "File not found", a file
+// without any line with "Input past end of file".
+std::string read_first_line(const Folder& folder, std::string_view name);
 
 }  // namespace ravel

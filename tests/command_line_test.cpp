@@ -33,7 +33,8 @@ TEST(command_line_test, printable_text_escapes_and_cuts_bytes_not_escapes) {
     append_printable(out, c.text, c.shown);
     EXPECT_EQ(out, std::string("<") + c.printed);
   }
-  EXPECT_EQ(quoted_text(std::string(41, 'q')), "\"" + std::string(40, 'q') + "...\"");
+  const std::string cut = "\"" + std::string(40, 'q') + "...\"";
+  EXPECT_EQ(quoted_text(std::string(41, 'q')), cut);
 }
 
 // The messages of bad arguments show them as error lines show field texts.

@@ -413,6 +413,7 @@ class OperationCheck {
       throw std::runtime_error(scenario_.name + ": the earlier run ends with status " +
                                std::to_string(exit.status) + ": " + exit.error);
     }
+    // The checked run is the day's second: it must keep the first one's report as well.
     if (scenario_.kind == Kind::batch) {
       write_file(run / listing_file, inputs_.listing(0, batch_new_lines));
     }

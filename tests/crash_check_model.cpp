@@ -175,6 +175,13 @@ void FileSystemModel::apply(const TracedCall& call) {
     const std::size_t node = moved->second;
     from_entries.erase(moved);
     to_entries[to->name] = node;
+  } else if (call.call == "link") {
+    const std::optional<Place> from = place(path);
+    const std::optional<Place> to = place(call.text("to"));
+    if (!from || !to) return;
+    const auto& from_entries = nodes_[from->folder].entries;
+    const auto linked = from_entries.find(from->name);
+    if (linked != from_entries.end()) nodes_[to->folder].entries[to->name] = linked->second;
   } else if (call.call == "unlink") {
     if (const std::optional<Place> at = place(path)) nodes_[at->folder].entries.erase(at->name);
   } else if (call.call == "mkdir") {

@@ -57,8 +57,22 @@ static std::optional<double> marker_in(const Tree& tree) {
   return lenient_number(first_line);
 }
 
+// Every job that some report of the program folder shows: the day's reports and those kept.
+static std::set<std::string> jobs_in_reports(const Tree& tree) {
+  std::set<std::string> reported;
+  const std::string prefix = in_program_folder("report_");
+  for (const auto& [path, content] : tree) {
+    if (content && path.starts_with(prefix) && path.ends_with(".html") &&
+        path.find('/', prefix.size()) == std::string::npos) {
+      reported.merge(reported_jobs(*content));
+    }
+  }
+  return reported;
+}
+
 // (a): a job newer than the earlier marker is lost when it is in no report that exists and the
-// marker no longer sends it to the next report.
+// marker no longer sends it to the next report; a job that an earlier report showed (the same
+// day's first run, when this run is its second) is lost when no report shows it any more.
 static void check_jobs_reported(const Expectation& expectation, const Tree& state,
                                 std::vector<Finding>& findings) {
   const std::string* listing = file_in(expectation.earlier, in_program_folder(listing_file));
@@ -67,13 +81,14 @@ static void check_jobs_reported(const Expectation& expectation, const Tree& stat
   // Without a marker the next run cannot start, which (d) tells; no job is marked as reported.
   const double marker = marker_in(state).value_or(-std::numeric_limits<double>::infinity());
 
-  std::set<std::string> reported;
-  for (const auto& [path, content] : state) {
-    const std::string prefix = in_program_folder("report_");
-    if (content && path.starts_with(prefix) && path.ends_with(".html") &&
-        path.find('/', prefix.size()) == std::string::npos) {
-      reported.merge(reported_jobs(*content));
-    }
+  const std::set<std::string> reported = jobs_in_reports(state);
+  std::vector<std::string> dropped;
+  for (const std::string& job : jobs_in_reports(expectation.earlier)) {
+    if (reported.count(job) == 0) dropped.push_back(job);
+  }
+  if (!dropped.empty()) {
+    findings.push_back({'a', std::to_string(dropped.size()) + " jobs (" + dropped.front() +
+                                 " first) of an earlier report are in no report any more"});
   }
   std::vector<std::string_view> lost;
   for (const std::string_view line : lines_of(*listing)) {
@@ -164,7 +179,9 @@ std::vector<Finding> check_crash_state(const Expectation& expectation, const Tre
   return findings;
 }
 
+// A hidden file that a run leaves, but for the lock file, which stays by design.
 static bool is_hidden(const std::string& path) {
+  if (path.ends_with("/.ravel.lock")) return false;
   return path.starts_with('.') || path.find("/.") != std::string::npos;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 // The promises a crash may not break, checked on the files it leaves and on the run after it:
-// (a) every job newer than the job marker lands in a report before the marker passes it;
+// (a) every job newer than the job marker lands in a report before the marker passes it, and
+// every job an earlier report showed stays in a report;
 // (b) the stored listing is the old one or the merged one; (c) a job table is its earlier self
 // or a beginning of the new one; (r) the day's report is the earlier one or the complete new
 // one; (d) the next run completes and leaves no hidden temporary file.

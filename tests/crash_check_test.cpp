@@ -279,6 +279,7 @@ Expectation batch_expectation() {
   expectation.finished["run/jobid.txt"] = "22\r\n";
   expectation.finished["run/out1.txt"] = "header\r\nnew\r\n";
   expectation.finished[expectation.report] = new_report;
+  expectation.finished["run/report_01-02-11.1.html"] = earlier_report;
   return expectation;
 }
 
@@ -298,20 +299,29 @@ TEST(crash_check_promises_test, each_broken_promise_is_found) {
       {"the finished files",
        {{"run/jobid.txt", "22\r\n"},
         {"run/out1.txt", "header\r\nnew\r\n"},
-        {"run/report_01-02-11.html", new_report}},
+        {"run/report_01-02-11.html", new_report},
+        {"run/report_01-02-11.1.html", earlier_report}},
        ""},
+      {"the earlier report replaced without being kept",
+       {{"run/jobid.txt", "22\r\n"}, {"run/report_01-02-11.html", new_report}},
+       "a"},
       {"a beginning of the new table", {{"run/out1.txt", "head"}}, ""},
       {"an emptied table", {{"run/out1.txt", ""}}, ""},
       {"new rows over the earlier table",
        {{"run/out1.txt", "header\r\nnew\r\ner 1\r\nearlier 2\r\n"}},
        "c"},
       {"a table gone", {{"run/out1.txt", std::nullopt}}, "c"},
-      {"a partial report", {{"run/report_01-02-11.html", new_report.substr(0, 20)}}, "r"},
-      {"the report gone", {{"run/report_01-02-11.html", std::nullopt}}, "r"},
+      {"a partial report", {{"run/report_01-02-11.html", new_report.substr(0, 20)}}, "ar"},
+      {"a partial report, the earlier one kept",
+       {{"run/report_01-02-11.html", new_report.substr(0, 20)},
+        {"run/report_01-02-11.1.html", earlier_report}},
+       "r"},
+      {"the report gone", {{"run/report_01-02-11.html", std::nullopt}}, "ar"},
       {"the marker moved without the report", {{"run/jobid.txt", "22\r\n"}}, "a"},
       {"the marker moved past a job the report lacks",
        {{"run/jobid.txt", "22\r\n"},
-        {"run/report_01-02-11.html", "<TR><TD>22</TD></TR>\r\n</table> </html>\r\n"}},
+        {"run/report_01-02-11.html", "<TR><TD>22</TD></TR>\r\n</table> </html>\r\n"},
+        {"run/report_01-02-11.1.html", earlier_report}},
        "ar"},
       {"the jobs in a report of another day",
        {{"run/jobid.txt", "22\r\n"}, {"run/report_31-01-11.html", new_report}},

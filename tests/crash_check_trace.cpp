@@ -94,6 +94,7 @@ std::string describe(const TracedCall& call, const std::filesystem::path& root) 
     const bool swap = (call.number("flags") & RENAME_EXCHANGE) != 0;
     return "rename " + path + (swap ? " <-> " : " -> ") + shown(call.text("to"), root);
   }
+  if (call.call == "link") return "link " + path + " as " + shown(call.text("to"), root);
   if (call.call == "truncate")
     return "truncate " + path + " to " + std::to_string(call.number("size"));
   if (call.call == "syncall") return "sync every file";

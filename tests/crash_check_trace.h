@@ -12,8 +12,8 @@ namespace ravel::crash_check {
 
 struct TracedCall {
   long long sequence = 0;
-  // "open", "write", "truncate", "fsync", "fdatasync", "syncall", "rename", "unlink", "mkdir",
-  // "close" or "flock".
+  // "open", "write", "truncate", "fsync", "fdatasync", "syncall", "rename", "link", "unlink",
+  // "mkdir", "close" or "flock".
   std::string call;
   // The record's keys with their values as the shim wrote them; see number() and text().
   std::map<std::string, std::string, std::less<>> fields;

@@ -113,6 +113,9 @@ void run_cases(const std::string& program,
     for (std::size_t at; (at = error.find("STORE")) != std::string::npos;) {
       error.replace(at, 5, scene.store.path().string());
     }
+    for (std::size_t at; (at = error.find("FOLDER")) != std::string::npos;) {
+      error.replace(at, 6, scene.folder.path().string());
+    }
     EXPECT_EQ(outcome.err, name + ": error " + error + "\n");
     if (!options->environment.empty()) {
       EXPECT_TRUE(scene.notes.exists("faults")) << "the shim injected no fault";
@@ -128,7 +131,7 @@ TEST(fault_injection_test, batch_run_keeps_the_earlier_report_and_marker) {
   const std::string report = report_file_name(local_today());
   const std::vector<Case> cases = {
       {"folder not writable", [](Scene& s) { return s.nobody_owns(s.folder, read_only_folder); },
-       "70: Permission denied: " + report + ": Permission denied"},
+       "70: Permission denied: FOLDER/.ravel.lock: Permission denied"},
       {"job table read-only",
        [](Scene& s) {
          const RunOptions options = s.nobody_owns(s.folder, perms::all);
@@ -143,13 +146,8 @@ TEST(fault_injection_test, batch_run_keeps_the_earlier_report_and_marker) {
          return s.replaced("out1.txt",
                            [&] { std::filesystem::create_directory(s.folder / "out1.txt"); });
        },
-       "75: Path/File access error: out1.txt: Is a directory"},
-      {"disk full on the job table",
-       [](Scene& s) {
-         return s.replaced("out1.txt", [&] {
-           std::filesystem::create_symlink("/dev/full", s.folder / "out1.txt");
-         });
-       },
+       "75: Path/File access error: out1.txt: is a folder"},
+      {"disk full on the job table", [](Scene& s) { return s.shim("write:out1.txt"); },
        "75: Path/File access error: out1.txt: No space left on device"},
       {"closing the job table fails", [](Scene& s) { return s.shim("close:out1.txt"); },
        "75: Path/File access error: out1.txt: Input/output error"},
@@ -176,15 +174,10 @@ TEST(fault_injection_test, batch_run_keeps_the_earlier_report_and_marker) {
 TEST(fault_injection_test, process_keeps_the_earlier_report_and_writes_no_report) {
   const std::vector<Case> cases = {
       {"folder not writable", [](Scene& s) { return s.nobody_owns(s.folder, read_only_folder); },
-       "70: Permission denied: out.txt: Permission denied"},
+       "70: Permission denied: FOLDER/.ravel.lock: Permission denied"},
       {"job table locked", [](Scene& s) { return s.locked(s.folder / "out1.txt"); },
        "70: Permission denied: out1.txt: Operation not permitted"},
-      {"disk full on the interim file",
-       [](Scene& s) {
-         return s.replaced("out.txt", [&] {
-           std::filesystem::create_symlink("/dev/full", s.folder / "out.txt");
-         });
-       },
+      {"disk full on the interim file", [](Scene& s) { return s.shim("write:out.txt"); },
        "75: Path/File access error: out.txt: No space left on device"},
       {"closing the job table fails", [](Scene& s) { return s.shim("close:out1.txt"); },
        "75: Path/File access error: out1.txt: Input/output error"},
@@ -206,7 +199,7 @@ TEST(fault_injection_test, process_keeps_the_earlier_report_and_writes_no_report
 TEST(fault_injection_test, update_keeps_the_stored_listing_complete) {
   const std::vector<Case> cases = {
       {"store not writable", [](Scene& s) { return s.nobody_owns(s.store, read_only_folder); },
-       "70: Permission denied: STORE/temp.txt: Permission denied"},
+       "70: Permission denied: STORE/.ravel.lock: Permission denied"},
       {"merge file read-only",
        [](Scene& s) {
          s.store.write("temp.txt", "");
@@ -220,7 +213,7 @@ TEST(fault_injection_test, update_keeps_the_stored_listing_complete) {
          std::filesystem::create_directory(s.store / "temp.txt");
          return RunOptions{};
        },
-       "75: Path/File access error: STORE/temp.txt: Is a directory"},
+       "75: Path/File access error: STORE/temp.txt: is a folder"},
       {"closing the merge file fails", [](Scene& s) { return s.shim("close:temp.txt"); },
        "75: Path/File access error: STORE/temp.txt: Input/output error"},
       {"fsync of the merge file fails", [](Scene& s) { return s.shim("fsync:temp.txt"); },

@@ -271,6 +271,12 @@ Record renaming(int from_folder, const char* from, int to_folder, const char* to
   return record;
 }
 
+Record linking(int from_folder, const char* from, int to_folder, const char* to) {
+  Record record("link");
+  record.bytes("path", absolute_path(from_folder, from)).bytes("to", absolute_path(to_folder, to));
+  return record;
+}
+
 Record removing(int folder, const char* path, bool is_folder) {
   Record record("unlink");
   record.bytes("path", absolute_path(folder, path)).number("dir", is_folder ? 1 : 0);
@@ -549,6 +555,19 @@ int renameat2(int from_folder, const char* from, int to_folder, const char* to,
   return traced(
       [&] { return real(from_folder, from, to_folder, to, flags); },
       [&](int) { return std::optional(renaming(from_folder, from, to_folder, to, flags)); });
+}
+
+int link(const char* from, const char* to) {
+  static const auto real = next_definition<int (*)(const char*, const char*)>("link");
+  return traced([&] { return real(from, to); },
+                [&](int) { return std::optional(linking(AT_FDCWD, from, AT_FDCWD, to)); });
+}
+
+int linkat(int from_folder, const char* from, int to_folder, const char* to, int flags) {
+  static const auto real =
+      next_definition<int (*)(int, const char*, int, const char*, int)>("linkat");
+  return traced([&] { return real(from_folder, from, to_folder, to, flags); },
+                [&](int) { return std::optional(linking(from_folder, from, to_folder, to)); });
 }
 
 int unlink(const char* path) {

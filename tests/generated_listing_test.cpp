@@ -279,12 +279,13 @@ TEST(generated_listing_test, process_passes_match_the_plain_algorithms) {
   const std::string grouped = plain_grouping(policies, selection.interim);
   for (const std::size_t memory : {std::size_t{4} << 20, std::size_t{20000}, std::size_t{100}}) {
     testing::TestFolder scratch;
+    const Folder scratch_folder(scratch.path());
     std::string table;
     {
       LineReader policy_list = LineReader::from_text(joined_lines(policies), "policy_list.txt");
       TextWriter writer(table);
       group_jobs(policy_list, [&] { return LineReader::from_text(selection.interim, "out.txt"); },
-                 writer, {scratch.path(), memory});
+                 writer, {&scratch_folder, memory});
     }
     EXPECT_EQ(table, grouped) << memory;
     EXPECT_EQ(scratch.listing(), "") << memory;

@@ -140,14 +140,14 @@ TEST(job_table_test, short_or_blank_line_ends_the_conversion_keeping_earlier_row
 TEST(job_table_test, generate_file_rewrites_the_table_and_keeps_it_without_a_listing) {
   testing::TestFolder folder;
   folder.write("out1.txt", "an earlier job table\r\nwith two lines\r\n");
-  EXPECT_THROW(generate_file(folder.path(), brief_edition), Failure);
+  EXPECT_THROW(generate_file(Folder(folder.path()), brief_edition), Failure);
   EXPECT_EQ(folder.read("out1.txt"), "an earlier job table\r\nwith two lines\r\n");
 
   folder.write("bpdbjobs.txt", listing_line(35) + "\n");
-  generate_file(folder.path(), brief_edition);
+  generate_file(Folder(folder.path()), brief_edition);
   const std::string first = folder.read("out1.txt");
   EXPECT_EQ(first, std::string(brief_table_header) + "\r\nf0,f3,f4,f8,f9,f10,f14,f15,f34\r\n");
-  generate_file(folder.path(), brief_edition);
+  generate_file(Folder(folder.path()), brief_edition);
   EXPECT_EQ(folder.read("out1.txt"), first);
 }
 

@@ -72,7 +72,7 @@ TEST(platform_test, replacing_a_file_a_reader_holds_waits_until_the_reader_lets_
     std::this_thread::sleep_for(milliseconds(300));
     reader.let_go();
   });
-  EXPECT_NO_THROW(replace_file(folder / ".report.html.tmp", folder / "report.html", "report.html"));
+  EXPECT_NO_THROW(Folder(folder.path()).rename(".report.html.tmp", "report.html", "report.html"));
   browser.join();
   EXPECT_EQ(folder.read("report.html"), "new\r\n");
   EXPECT_EQ(folder.listing(), "report.html ");
@@ -88,7 +88,7 @@ TEST(platform_test, replacing_a_file_a_reader_keeps_holding_fails_after_a_short_
   const ForeignReader reader(folder / "report.html");
   const Clock::time_point start = Clock::now();
   try {
-    replace_file(folder / ".report.html.tmp", folder / "report.html", "report.html");
+    Folder(folder.path()).rename(".report.html.tmp", "report.html", "report.html");
     ADD_FAILURE() << "replaced a file that a reader holds";
   } catch (const Failure& failure) {
     EXPECT_EQ(failure.code(), ErrorCode::permission_denied) << failure.message();
@@ -110,7 +110,7 @@ TEST(platform_test, replacing_a_file_a_reader_keeps_holding_fails_after_a_short_
 TEST(platform_test, files_open_here_can_be_moved_aside_meanwhile) {
   testing::TestFolder folder;
   folder.write("bpdbjobs.txt", "2,old\r\n1,old\r\n");
-  LineReader reader(folder / "bpdbjobs.txt", "bpdbjobs.txt");
+  LineReader reader(Folder(folder.path()), "bpdbjobs.txt");
   EXPECT_EQ(reader.next(), "2,old");
   std::error_code error;
   std::filesystem::rename(folder / "bpdbjobs.txt", folder / "bpdbjobs.old", error);
@@ -138,7 +138,7 @@ TEST(platform_test, replacing_a_folder_or_a_read_only_file_fails_with_its_number
       std::filesystem::permissions(folder / "target", std::filesystem::perms::owner_read);
     }
     try {
-      replace_file(folder / ".target.tmp", folder / "target", "target");
+      Folder(folder.path()).rename(".target.tmp", "target", "target");
       ADD_FAILURE() << c.name << ": replaced";
     } catch (const Failure& failure) {
       EXPECT_EQ(failure.code(), c.code) << c.name << ": " << failure.message();
@@ -148,43 +148,35 @@ TEST(platform_test, replacing_a_folder_or_a_read_only_file_fails_with_its_number
   }
 }
 
-// The hold ends with its holder and leaves nothing in the folder; a folder that is not there
-// cannot be held.
-TEST(platform_test, folder_hold_ends_with_its_holder_and_leaves_nothing_behind) {
+// The hold ends with its holder; the lock file stays, for the run's user alone.
+TEST(platform_test, folder_hold_ends_with_its_holder) {
   testing::TestFolder folder;
-  { const FolderLock lock(folder.path()); }
-  EXPECT_NO_THROW(FolderLock{folder.path()});
-  EXPECT_TRUE(std::filesystem::is_empty(folder.path()));
-
-  folder.write("file", "");
-  for (const std::filesystem::path& path : {folder / "missing", folder / "file"}) {
-    try {
-      const FolderLock lock(path);
-      ADD_FAILURE() << path << " held";
-    } catch (const Failure& failure) {
-      EXPECT_EQ(failure.code(), ErrorCode::path_not_found) << failure.message();
-    }
-  }
+  const Folder at(folder.path());
+  { const FolderLock lock(at); }
+  EXPECT_NO_THROW(FolderLock{at});
+  EXPECT_EQ(folder.listing(), "");
+#ifndef _WIN32
+  EXPECT_EQ(std::filesystem::status(folder / ".ravel.lock").permissions(),
+            std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+#endif
 }
 
-// Names in any script: a path made from UTF-8 text gives the same text back, its temporary file
-// sits beside it under the hidden name, and a folder holding such files can be held and cleared
-// of temporaries without harm to them.
+// Names in any script: a path made from UTF-8 text gives the same text back, and files of such
+// names are written, replaced and left alone by the cleanup.
 TEST(platform_test, names_in_any_script_keep_their_utf8_text) {
   testing::TestFolder folder;
+  const Folder at(folder.path());
   for (const std::string name : {"plain.txt", "报告.html", "отчёт.txt", "café.txt", "😀"}) {
     SCOPED_TRACE(name);
-    const std::filesystem::path path = path_from_utf8(name);
-    EXPECT_EQ(utf8_from_path(path), name);
-    EXPECT_EQ(utf8_from_path(temporary_path(folder.path() / path).filename()), "." + name + ".tmp");
-    TextWriter(folder.path() / path, name).close();
-    TextWriter(temporary_path(folder.path() / path), name).close();
+    EXPECT_EQ(utf8_from_path(path_from_utf8(name)), name);
+    TextWriter(at, name).close();
+    ReplacingFile file(at, name);
+    file.writer().write_line(name);
+    file.commit();
   }
-  { const FolderLock lock = hold_folder(folder.path()); }
+  remove_leftovers(at);
   for (const std::string name : {"plain.txt", "报告.html", "отчёт.txt", "café.txt", "😀"}) {
-    EXPECT_TRUE(std::filesystem::exists(folder.path() / path_from_utf8(name))) << name;
-    EXPECT_FALSE(std::filesystem::exists(temporary_path(folder.path() / path_from_utf8(name))))
-        << name;
+    EXPECT_EQ(folder.read(name), name + "\r\n");
   }
 }
 

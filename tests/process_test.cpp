@@ -347,13 +347,13 @@ TEST(process_test, process_listing_writes_three_files_and_keeps_the_table_withou
   job.start = "1500";
   folder.write("bpdbjobs.txt", listing_line(job) + "\r\n");
   folder.write("out1.txt", "earlier");
-  EXPECT_THROW(process_listing(folder.path(), window), Failure);
+  EXPECT_THROW(process_listing(Folder(folder.path()), window), Failure);
   EXPECT_EQ(folder.read("out1.txt"), "earlier");
   EXPECT_EQ(ids(folder.read("out.txt")), (std::vector<std::string>{"100"}));
   EXPECT_EQ(folder.read("out2.txt"), "");
 
   folder.write("policy_list.txt", "Exch\r\nNone\r\n");
-  process_listing(folder.path(), window);
+  process_listing(Folder(folder.path()), window);
   const std::string table = folder.read("out1.txt");
   EXPECT_EQ(table.substr(0, grouped_table_header.size()), grouped_table_header);
   EXPECT_NE(table.find("\r\nExch,p5,p6,1970-01-01 08:25:00,2011-02-01 14:47:15,1:02.05,p14,p15,"
@@ -402,7 +402,7 @@ TEST(process_test, process_on_files_ends_as_its_passes_one_after_the_other) {
 
     std::optional<Failure> failure;
     try {
-      process_listing(folder.path(), window);
+      process_listing(Folder(folder.path()), window);
     } catch (const Failure& caught) {
       failure = caught;
     }

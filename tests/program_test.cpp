@@ -80,6 +80,9 @@ TEST_F(program_test, each_edition_writes_table_report_and_marker) {
        "<TR><TD>105</TD><TD>0</TD><TD>Exch_SG1</TD><TD>2011-02-01 13:45:10</TD>"
        "<TD>1:02.05</TD><TD>2011-02-01 14:47:15</TD><TD>x14</TD><TD>x15</TD><TD>x34</TD></TR>"},
   };
+  // Each edition's report differs from the one before it, which stays as a kept report.
+  std::string kept;
+  int runs = 0;
   for (const auto& c : cases) {
     folder.write("bpdbjobs.txt", listing);
     folder.write("jobid.txt", "103\r\n");
@@ -93,7 +96,8 @@ TEST_F(program_test, each_edition_writes_table_report_and_marker) {
     EXPECT_NE(html.find(">104</TD>"), std::string::npos) << c.program;
     EXPECT_EQ(html.find(">103</TD>"), std::string::npos) << c.program;
     EXPECT_EQ(html.substr(html.size() - 18), "</table> </html>\r\n");
-    EXPECT_EQ(folder.listing(), "bpdbjobs.txt jobid.txt out1.txt " + report + " ");
+    EXPECT_EQ(folder.listing(), "bpdbjobs.txt jobid.txt out1.txt " + kept + report + " ");
+    kept += kept_report_name(report, ++runs) + " ";
   }
 }
 
@@ -166,7 +170,7 @@ TEST_F(program_test, run_in_a_held_folder_is_refused_untouched) {
   folder.write("bpdbjobs.txt", listing);
   folder.write("jobid.txt", "104\r\n");
   folder.write("out1.txt", "earlier\r\n");
-  const FolderLock other_run(folder.path());
+  const FolderLock other_run(Folder(folder.path()));
   const Outcome outcome = run(RAVELRUN_PLAIN);
   EXPECT_EQ(outcome.status, 1);
   EXPECT_EQ(outcome.err, "ravelrun-plain: error 70: Permission denied: " + folder.path().string() +
@@ -184,8 +188,8 @@ TEST_F(program_test, arguments_other_than_help_and_version_touch_no_file) {
     Outcome outcome = run(program, "--report-everything");
     EXPECT_EQ(outcome.status, 2);
     EXPECT_EQ(outcome.err, name + ": unknown option --report-everything\nUsage: " + name +
-                               " [--folder DIR] [--check | --json] [--warning N] [--critical "
-                               "N]\n       " +
+                               " [--folder DIR] [--allow-other-owner]\n         [--check | "
+                               "--json] [--warning N] [--critical N]\n       " +
                                name + " --help | --version\n");
     outcome = run(program, "extra");
     EXPECT_EQ(outcome.status, 2);
@@ -210,12 +214,15 @@ TEST_F(program_test, arguments_other_than_help_and_version_touch_no_file) {
 TEST_F(program_test, folder_option_names_the_data_folder) {
   testing::TestFolder data;
   data.write("bpdbjobs.txt", listing);
+  std::string kept;
+  int runs = 0;
   for (const char* program : {RAVELRUN_TINTED, RAVELRUN_PLAIN, RAVELRUN_BRIEF}) {
     data.write("jobid.txt", "103\r\n");
     const Outcome outcome = run(program, "--folder '" + data.path().string() + "'");
     EXPECT_EQ(outcome.status, 0) << program << outcome.err;
     EXPECT_EQ(data.read("jobid.txt"), "105\r\n") << program;
-    EXPECT_EQ(data.listing(), "bpdbjobs.txt jobid.txt out1.txt " + report + " ") << program;
+    EXPECT_EQ(data.listing(), "bpdbjobs.txt jobid.txt out1.txt " + kept + report + " ") << program;
+    kept += kept_report_name(report, ++runs) + " ";
     EXPECT_EQ(folder.listing(), "") << program;
   }
 

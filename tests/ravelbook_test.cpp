@@ -98,8 +98,8 @@ TEST_F(ravelbook_test, folder_option_names_the_data_folder_of_report_and_process
   outcome = run("--process --start '2011-02-01 13:45:10' --end '2011-02-01 13:50:00'" + in_data);
   EXPECT_EQ(outcome.status, 0) << outcome.err;
   EXPECT_EQ(data.read("out1.txt").rfind(grouped_table_header, 0), 0u);
-  EXPECT_EQ(data.listing(),
-            "bpdbjobs.txt jobid.txt out.txt out1.txt out2.txt policy_list.txt " + report + " ");
+  EXPECT_EQ(data.listing(), "bpdbjobs.txt jobid.txt out.txt out1.txt out2.txt policy_list.txt " +
+                                kept_report_name(report, 1) + " " + report + " ");
   EXPECT_EQ(folder.listing(), "");
 
   outcome = run("--folder '" + (data / "missing").string() + "'");
@@ -162,7 +162,7 @@ TEST_F(ravelbook_test, operations_in_a_held_folder_are_refused_untouched) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.arguments);
-    const FolderLock other_run(c.held.path());
+    const FolderLock other_run(Folder(c.held.path()));
     const Outcome outcome = run(c.arguments);
     EXPECT_EQ(outcome.status, 1);
     EXPECT_EQ(outcome.err, "ravelbook: error 70: Permission denied: " + c.held.path().string() +

@@ -275,13 +275,14 @@ TEST_F(report_run_test, complete_run_replaces_the_report_and_the_marker) {
   folder.write("out1.txt", brief_table({"105", "104", "103"}));
   folder.write("jobid.txt", "103\r\n");
   folder.write(report, "earlier report");
-  run_report(folder.path(), brief_edition, {}, today);
+  run_report(Folder(folder.path()), brief_edition, {}, today);
   EXPECT_EQ(folder.read("jobid.txt"), "105\r\n");
   EXPECT_NE(folder.read(report).find("<TR><TD>104</TD>"), std::string::npos);
-  EXPECT_EQ(folder.listing(), "jobid.txt out1.txt " + report + " ");
+  EXPECT_EQ(folder.read("report_06-12-26.1.html"), "earlier report");
+  EXPECT_EQ(folder.listing(), "jobid.txt out1.txt report_06-12-26.1.html " + report + " ");
 
   folder.write("out1.txt", brief_table({}));
-  run_report(folder.path(), brief_edition, {}, today);
+  run_report(Folder(folder.path()), brief_edition, {}, today);
   EXPECT_EQ(folder.read("jobid.txt"), "\r\n");
 }
 
@@ -310,7 +311,7 @@ TEST_F(report_run_test, failed_run_leaves_report_and_marker_as_they_were) {
     if (c.marker) folder.write("jobid.txt", *c.marker);
     folder.write(report, "earlier report");
     try {
-      run_report(folder.path(), brief_edition, {}, today);
+      run_report(Folder(folder.path()), brief_edition, {}, today);
       ADD_FAILURE() << c.name;
     } catch (const Failure& failure) {
       EXPECT_EQ(failure.message().substr(0, std::string(c.message).size()), c.message) << c.name;
@@ -325,16 +326,16 @@ TEST_F(report_run_test, failed_run_leaves_report_and_marker_as_they_were) {
 
 TEST_F(report_run_test, console_grouped_table_needs_and_touches_no_marker) {
   folder.write("out1.txt", std::string(grouped_table_header) + "\r\nSQL,Not Found\r\n");
-  run_report(folder.path(), console_edition, {}, today);
+  run_report(Folder(folder.path()), console_edition, {}, today);
   EXPECT_FALSE(folder.exists("jobid.txt"));
   EXPECT_NE(folder.read(report).find("<TD>Not Found</TD>"), std::string::npos);
 
   folder.write("jobid.txt", "77\r\n");
-  run_report(folder.path(), console_edition, {}, today);
+  run_report(Folder(folder.path()), console_edition, {}, today);
   EXPECT_EQ(folder.read("jobid.txt"), "77\r\n");
 
   folder.write("out1.txt", brief_table({"105", "104", "103"}));
-  run_report(folder.path(), console_edition, {}, today);
+  run_report(Folder(folder.path()), console_edition, {}, today);
   EXPECT_EQ(folder.read("jobid.txt"), "104\r\n");
 }
 

@@ -56,16 +56,14 @@ class TestFolder {
   bool exists(const std::string& name) const {
     return std::filesystem::exists(path_ / path_from_utf8(name));
   }
-  // The names in the folder, sorted, hidden ones included; on Windows without the lock file of
-  // a held folder, which POSIX holds without a file.
+  // The names in the folder, sorted, hidden ones included, without the lock file that runs
+  // leave in a folder they held.
   std::string listing() const {
     std::string names;
     std::vector<std::string> all;
     for (const auto& entry : std::filesystem::directory_iterator(path_)) {
       all.push_back(entry.path().filename().string());
-#ifdef _WIN32
       if (all.back() == FolderLock::file_name) all.pop_back();
-#endif
     }
     std::sort(all.begin(), all.end());
     for (const auto& name : all) names += name + " ";

@@ -42,7 +42,7 @@ TEST(text_file_test, long_lines_cross_buffer_boundaries_intact) {
   text += long_line + "\r\n" + long_line;
   folder.write("big.txt", text);
 
-  LineReader reader(folder / "big.txt", "big.txt");
+  LineReader reader(Folder(folder.path()), "big.txt");
   for (int i = 0; i < 5; ++i) {
     EXPECT_EQ(reader.next(), std::to_string(i) + std::string(700'000, ','));
   }
@@ -65,28 +65,62 @@ TEST(text_file_test, reading_past_the_end_is_input_past_end_of_file) {
   }
 }
 
+// A line too long to hold fails with its file and line instead of taking memory without bound.
+TEST(text_file_test, a_line_beyond_the_limit_fails_naming_file_and_line) {
+  testing::TestFolder folder;
+  std::string text = "1,short\r\n";
+  text += std::string(LineReader::max_line_size + (std::size_t{1} << 18) + 1, 'x');
+  folder.write("bpdbjobs.txt", text);
+  LineReader reader(Folder(folder.path()), "bpdbjobs.txt");
+  EXPECT_EQ(reader.next(), "1,short");
+  try {
+    reader.next();
+    ADD_FAILURE() << "read a line over the limit";
+  } catch (const Failure& failure) {
+    EXPECT_EQ(failure.code(), ErrorCode::out_of_memory);
+    EXPECT_EQ(failure.file(), "bpdbjobs.txt");
+    EXPECT_EQ(failure.line(), 2);
+  }
+}
+
 TEST(text_file_test, opening_failures_name_the_cause) {
   testing::TestFolder folder;
+  std::filesystem::create_directory(folder / "sub");
+  const Folder at(folder.path());
   const struct {
-    std::filesystem::path path;
+    const char* name;
     NativeFile::Mode mode;
     ErrorCode code;
   } cases[] = {
-      {folder / "missing.txt", NativeFile::Mode::read, ErrorCode::file_not_found},
-      {folder / "no-folder" / "x.txt", NativeFile::Mode::read, ErrorCode::path_not_found},
-      {folder / "no-folder" / "x.txt", NativeFile::Mode::create, ErrorCode::path_not_found},
-      {folder.path(), NativeFile::Mode::read, ErrorCode::path_file_access},
-      {folder.path(), NativeFile::Mode::create, ErrorCode::path_file_access},
-      {folder.path(), NativeFile::Mode::append, ErrorCode::path_file_access},
+      {"missing.txt", NativeFile::Mode::read, ErrorCode::file_not_found},
+      {"sub", NativeFile::Mode::read, ErrorCode::path_file_access},
+      {"sub", NativeFile::Mode::create, ErrorCode::path_file_access},
+      {"sub", NativeFile::Mode::append, ErrorCode::path_file_access},
+      {"sub", NativeFile::Mode::create_new, ErrorCode::path_file_access},
   };
   for (const auto& c : cases) {
     try {
-      NativeFile file(c.path, c.mode, "x");
-      ADD_FAILURE() << c.path << " opened";
+      NativeFile file(at, c.name, c.mode);
+      ADD_FAILURE() << c.name << " opened";
     } catch (const Failure& failure) {
-      EXPECT_EQ(failure.code(), c.code) << c.path << ": " << failure.message();
-      EXPECT_EQ(failure.file(), "x");
+      EXPECT_EQ(failure.code(), c.code) << c.name << ": " << failure.message();
+      EXPECT_EQ(failure.file(), c.name);
     }
+  }
+  for (const auto& missing : {folder / "missing", folder / "missing" / "x"}) {
+    try {
+      const Folder none(missing);
+      ADD_FAILURE() << missing << " opened";
+    } catch (const Failure& failure) {
+      EXPECT_EQ(failure.code(), ErrorCode::path_not_found) << failure.message();
+    }
+  }
+  folder.write("file", "");
+  try {
+    const Folder file(folder / "file");
+    ADD_FAILURE() << "a file opened as a folder";
+  } catch (const Failure& failure) {
+    EXPECT_EQ(failure.code(), ErrorCode::path_file_access) << failure.message();
   }
 }
 
@@ -94,7 +128,7 @@ TEST(text_file_test, writer_ends_lines_with_cr_lf_and_creates_or_empties) {
   testing::TestFolder folder;
   folder.write("out.txt", "a much longer earlier content\r\n");
   {
-    TextWriter writer(folder / "out.txt", "out.txt");
+    TextWriter writer(Folder(folder.path()), "out.txt");
     writer.write_line("one");
     writer.write("two,");
     writer.write_line("");
@@ -102,7 +136,7 @@ TEST(text_file_test, writer_ends_lines_with_cr_lf_and_creates_or_empties) {
   }
   EXPECT_EQ(folder.read("out.txt"), "one\r\ntwo,\r\n");
   {
-    TextWriter writer(folder / "out.txt", "out.txt", NativeFile::Mode::append);
+    TextWriter writer(Folder(folder.path()), "out.txt", NativeFile::Mode::append);
     writer.write_line("three");
   }
   EXPECT_EQ(folder.read("out.txt"), "one\r\ntwo,\r\nthree\r\n");
@@ -112,7 +146,7 @@ TEST(text_file_test, writer_keeps_what_was_written_when_the_run_fails) {
   testing::TestFolder folder;
   folder.write("out.txt", "an earlier table, longer than what the failing run writes\r\n");
   try {
-    TextWriter writer(folder / "out.txt", "out.txt");
+    TextWriter writer(Folder(folder.path()), "out.txt");
     writer.write_line("kept");
     throw Failure(ErrorCode::subscript, "later");
   } catch (const Failure&) {
@@ -121,7 +155,7 @@ TEST(text_file_test, writer_keeps_what_was_written_when_the_run_fails) {
 }
 
 // A created file holds exactly the new content over any earlier one, whether the run completes
-// or fails, and stays the same file (links, permissions).
+// or fails, and stays the same file (permissions).
 TEST(text_file_test, created_file_holds_exactly_the_new_content_over_any_earlier_one) {
   const std::size_t big = (std::size_t{1} << 18) * 3 + 17;  // Several writer buffers.
   struct Case {
@@ -140,33 +174,32 @@ TEST(text_file_test, created_file_holds_exactly_the_new_content_over_any_earlier
                                                           std::filesystem::perms::owner_write);
     const std::filesystem::perms permissions =
         std::filesystem::status(folder / "out1.txt").permissions();
-    std::filesystem::create_hard_link(folder / "out1.txt", folder / "link.txt");
     std::string expected;
     for (std::size_t i = 0; i < c.written; ++i) expected += static_cast<char>('a' + i % 26);
     try {
-      TextWriter writer(folder / "out1.txt", "out1.txt");
+      TextWriter writer(Folder(folder.path()), "out1.txt");
       writer.write(expected);
       if (c.fails) throw Failure(ErrorCode::subscript, "later");
       writer.close();
     } catch (const Failure&) {
     }
     EXPECT_EQ(folder.read("out1.txt"), expected);
-    EXPECT_EQ(folder.read("link.txt"), expected);
     EXPECT_EQ(std::filesystem::status(folder / "out1.txt").permissions(), permissions);
   }
 }
 
 TEST(text_file_test, replacing_file_takes_its_name_only_on_commit) {
   testing::TestFolder folder;
+  const Folder at(folder.path());
   folder.write("report.html", "earlier\r\n");
   {
-    ReplacingFile file(folder / "report.html", "report.html");
+    ReplacingFile file(at, "report.html");
     file.writer().write_line("abandoned");
   }
   EXPECT_EQ(folder.read("report.html"), "earlier\r\n");
   EXPECT_EQ(folder.listing(), "report.html ");
   {
-    ReplacingFile file(folder / "report.html", "report.html");
+    ReplacingFile file(at, "report.html");
     file.writer().write_line("new");
     file.commit();
   }
@@ -174,21 +207,46 @@ TEST(text_file_test, replacing_file_takes_its_name_only_on_commit) {
   EXPECT_EQ(folder.listing(), "report.html ");
 }
 
-// Holding a folder removes what killed runs left under temporary names, of this version and of
-// earlier ones, and nothing else; a second hold on the folder fails at once.
-TEST(text_file_test, holding_a_folder_removes_leftovers_and_excludes_a_second_run) {
+// Temporary names cannot be foreseen, so nothing planted in advance meets a run's file.
+TEST(text_file_test, temporary_names_are_hidden_and_new_each_time) {
+  const std::string first = temporary_name("jobid.txt");
+  EXPECT_EQ(first.size(), std::string(".jobid.txt.").size() + 16 + 4) << first;
+  EXPECT_TRUE(first.starts_with(".jobid.txt.") && first.ends_with(".tmp")) << first;
+  EXPECT_NE(first, temporary_name("jobid.txt"));
+}
+
+// The leftovers of killed runs go, of this version and of earlier ones; every other file stays,
+// hidden and ".tmp" ones included.
+TEST(text_file_test, only_the_leftovers_of_runs_are_removed) {
   testing::TestFolder folder;
-  for (const char* name : {".report_06-12-26.html.tmp", ".jobid.txt.tmp", ".jobid.txt.4242.tmp",
-                           ".out1.txt.4242.groups", ".out1.txt.groups.tmp"}) {
-    folder.write(name, "left by a killed run");
+  const std::vector<std::string> leftovers = {".report_06-12-26.html.tmp",
+                                              ".jobid.txt.tmp",
+                                              ".jobid.txt.4242.tmp",
+                                              ".out1.txt.4242.groups",
+                                              ".out1.txt.groups.tmp",
+                                              temporary_name("jobid.txt"),
+                                              temporary_name("report_31-01-27.html"),
+                                              temporary_name("out1.txt.groups")};
+  for (const std::string& name : leftovers) folder.write(name, "left by a killed run");
+  for (const char* name : {".profile", "notes.tmp", ".notes.tmp", ".x.tmp", ".jobid.txt.tmpx",
+                           ".report_6-12-26.html.tmp", ".jobid.txt.0123456789abcdeX.tmp",
+                           ".out1.txt.groups", ".bpdbjobs.txt.tmp", "jobid.txt"}) {
+    folder.write(name, "kept");
   }
-  folder.write("jobid.txt", "7\r\n");
-  folder.write(".profile", "kept");
-  folder.write("notes.tmp", "kept");
-  const FolderLock lock = hold_folder(folder.path());
-  EXPECT_EQ(folder.listing(), ".profile jobid.txt notes.tmp ");
+  const std::string before = folder.listing();
+  remove_leftovers(Folder(folder.path()));
+  EXPECT_EQ(folder.listing(),
+            ".bpdbjobs.txt.tmp .jobid.txt.0123456789abcdeX.tmp .jobid.txt.tmpx .notes.tmp "
+            ".out1.txt.groups .profile .report_6-12-26.html.tmp .x.tmp jobid.txt notes.tmp ")
+      << before;
+}
+
+TEST(text_file_test, a_held_folder_excludes_a_second_run) {
+  testing::TestFolder folder;
+  const Folder at(folder.path());
+  const FolderLock lock = hold_folder(at, OwnerRule::run_user_only);
   try {
-    hold_folder(folder.path());
+    hold_folder(at, OwnerRule::run_user_only);
     ADD_FAILURE() << "a second hold succeeded";
   } catch (const Failure& failure) {
     EXPECT_EQ(failure.code(), ErrorCode::permission_denied);
@@ -198,12 +256,13 @@ TEST(text_file_test, holding_a_folder_removes_leftovers_and_excludes_a_second_ru
 
 TEST(text_file_test, first_line_of_a_file) {
   testing::TestFolder folder;
+  const Folder at(folder.path());
   folder.write("jobid.txt", " 105\r\n99\r\n");
-  EXPECT_EQ(read_first_line(folder / "jobid.txt", "jobid.txt"), " 105");
+  EXPECT_EQ(read_first_line(at, "jobid.txt"), " 105");
   folder.write("jobid.txt", "");
-  EXPECT_THROW(read_first_line(folder / "jobid.txt", "jobid.txt"), Failure);
+  EXPECT_THROW(read_first_line(at, "jobid.txt"), Failure);
   folder.write("jobid.txt", "\r\n");
-  EXPECT_EQ(read_first_line(folder / "jobid.txt", "jobid.txt"), "");
+  EXPECT_EQ(read_first_line(at, "jobid.txt"), "");
 }
 
 }  // namespace

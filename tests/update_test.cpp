@@ -20,8 +20,8 @@ class update_test : public ::testing::Test {
  protected:
   UpdateOutcome update(const std::string& update_text) {
     store.write("update.txt", update_text);
-    return update_stored_listing(store.path(), newest_stored_job(store.path()),
-                                 store / "update.txt");
+    const Folder at(store.path());
+    return update_stored_listing(at, newest_stored_job(at), store / "update.txt");
   }
   testing::TestFolder store;
 };
@@ -97,7 +97,7 @@ TEST_F(update_test, failures_leave_the_stored_listing_unchanged) {
 TEST_F(update_test, missing_update_file_leaves_an_empty_merge_file) {
   store.write("bpdbjobs.txt", jobs({5210}));
   try {
-    update_stored_listing(store.path(), 5210, store / "no-such-dump.txt");
+    update_stored_listing(Folder(store.path()), 5210, store / "no-such-dump.txt");
     FAIL();
   } catch (const Failure& failure) {
     EXPECT_EQ(failure.code(), ErrorCode::file_not_found);
