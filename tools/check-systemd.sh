@@ -93,6 +93,7 @@ cleanup() {
   rm -rf --one-file-system "$work"
 }
 trap cleanup EXIT
+trap 'exit 130' INT TERM
 
 cp -a "$base" "$run_root"
 mkdir -p "$run_root/root/ravel"
@@ -129,7 +130,13 @@ inside() {
 # The container's systemd, bounded in time: a unit that hangs fails the step, not the script.
 sctl() { inside timeout 60 systemctl --no-pager "$@"; }
 
-state=$(inside timeout 90 systemctl is-system-running --wait 2>&1) || true
+# Up once its start-up jobs are done; until its own bus is there, systemctl cannot even ask.
+for _ in $(seq 450); do
+  state=$(inside timeout 10 systemctl is-system-running 2>&1) || true
+  [[ $state == running || $state == degraded ]] && break
+  kill -0 "$nspawn_pid" 2>/dev/null || break
+  sleep 0.2
+done
 [[ $state == running || $state == degraded ]] ||
   die "the container's systemd is not up ($state): $(tail -n 5 "$work/boot.log" | tr '\n' ' ')"
 
