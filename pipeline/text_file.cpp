@@ -201,7 +201,8 @@ void TextWriter::close() {
 std::string temporary_name(std::string_view name) {
   static constexpr char digits[] = "0123456789abcdef";
   std::random_device random;
-  std::string temporary = "." + std::string(name) + ".";
+  std::string temporary(1, '.');
+  temporary.append(name).push_back('.');
   for (int i = 0; i < 4; ++i) {
     auto bits = random();
     for (int j = 0; j < 4; ++j, bits >>= 4) temporary += digits[bits & 15];
