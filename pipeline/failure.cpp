@@ -44,6 +44,37 @@ std::string quoted_text(std::string_view text) {
   return out;
 }
 
+// The length of the UTF-8 sequence at the start of `text`; 0 when it is none.
+static std::size_t utf8_sequence(std::string_view text) {
+  const auto lead = static_cast<unsigned char>(text[0]);
+  const std::size_t size = lead >= 0xF0 && lead < 0xF5   ? 4
+                           : lead >= 0xE0                ? 3
+                           : lead >= 0xC2 && lead < 0xE0 ? 2
+                                                         : 0;
+  if (size == 0 || text.size() < size) return 0;
+  for (std::size_t i = 1; i < size; ++i) {
+    if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) return 0;
+  }
+  return size;
+}
+
+// A file's name keeps the UTF-8 it is written in, so that names in any script read as they
+// are; control bytes and bytes that are no UTF-8 are escaped, so that no name planted in a
+// folder can move a terminal's cursor or change its colours.
+static void append_name(std::string& out, std::string_view name) {
+  while (!name.empty()) {
+    const auto byte = static_cast<unsigned char>(name[0]);
+    std::size_t size = byte >= 0x20 && byte < 0x7F ? 1 : utf8_sequence(name);
+    if (size == 0) {
+      append_printable(out, name.substr(0, 1), 1);
+      size = 1;
+    } else {
+      out.append(name.substr(0, size));
+    }
+    name.remove_prefix(size);
+  }
+}
+
 Failure::Failure(ErrorCode code, std::string detail) : code_(code), detail_(std::move(detail)) {}
 
 Failure& Failure::in_file(std::string_view file) {
@@ -72,7 +103,7 @@ std::string Failure::message() const {
   text += description(code_);
   if (!file_.empty()) {
     text += ": ";
-    text += file_;
+    append_name(text, file_);
     if (line_ > 0) text += " line " + std::to_string(line_);
     if (field_ >= 0) text += " field " + std::to_string(field_);
   }

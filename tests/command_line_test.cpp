@@ -70,5 +70,23 @@ TEST(command_line_test, usage_errors_show_arguments_printable) {
   }
 }
 
+// File names in error lines keep their UTF-8; control bytes and broken UTF-8 are escaped.
+TEST(command_line_test, file_names_in_error_lines_keep_utf8_and_escape_the_rest) {
+  const struct {
+    std::string name;
+    std::string shown;
+  } cases[] = {
+      {"out1.txt", "out1.txt"},
+      {"отчёт 报告.txt", "отчёт 报告.txt"},
+      {"a\x1b[2J\x9b", "a\\x1b[2J\\x9b"},
+      {"caf\xc3", "caf\\xc3"},
+      {"\xc3\xa9\xff\xf0\x9f\x98\x80", "\xc3\xa9\\xff\xf0\x9f\x98\x80"},
+  };
+  for (const auto& c : cases) {
+    const Failure failure = std::move(Failure(ErrorCode::file_not_found, "x").in_file(c.name));
+    EXPECT_EQ(failure.message(), "error 53: File not found: " + c.shown + ": x") << c.shown;
+  }
+}
+
 }  // namespace
 }  // namespace ravel

@@ -286,6 +286,47 @@ TEST_F(report_run_test, complete_run_replaces_the_report_and_the_marker) {
   EXPECT_EQ(folder.read("jobid.txt"), "\r\n");
 }
 
+#ifndef _WIN32
+// The marker and the day's report replace earlier files that the operator may have closed to
+// others: the new files keep those permissions.
+TEST_F(report_run_test, replaced_files_keep_their_permissions) {
+  using std::filesystem::perms;
+  folder.write("out1.txt", brief_table({"105", "104"}));
+  folder.write("jobid.txt", "103\r\n");
+  folder.write(report, "earlier report");
+  std::filesystem::permissions(folder / "jobid.txt", perms::owner_read | perms::owner_write);
+  std::filesystem::permissions(folder / report,
+                               perms::owner_read | perms::owner_write | perms::group_read);
+  run_report(Folder(folder.path()), brief_edition, {}, today);
+  EXPECT_EQ(folder.read("jobid.txt"), "105\r\n");
+  EXPECT_EQ(std::filesystem::status(folder / "jobid.txt").permissions(),
+            perms::owner_read | perms::owner_write);
+  EXPECT_EQ(std::filesystem::status(folder / report).permissions(),
+            perms::owner_read | perms::owner_write | perms::group_read);
+}
+#endif
+
+// A rerun that makes the same report keeps no copy; a different one keeps the earlier report
+// under the lowest free number, whatever numbers are taken already.
+TEST_F(report_run_test, a_days_earlier_report_is_kept_once_under_the_lowest_free_number) {
+  const Folder at(folder.path());
+  folder.write("out1.txt", brief_table({"105", "104"}));
+  folder.write("jobid.txt", "103\r\n");
+  run_report(at, brief_edition, {}, today);
+  const std::string first = folder.read(report);
+  folder.write("jobid.txt", "103\r\n");
+  run_report(at, brief_edition, {}, today);
+  EXPECT_EQ(folder.listing(), "jobid.txt out1.txt " + report + " ");
+
+  folder.write("report_06-12-26.1.html", "taken");
+  folder.write("report_06-12-26.3.html", "taken");
+  run_report(at, brief_edition, {}, today);
+  EXPECT_EQ(folder.read("report_06-12-26.2.html"), first);
+  EXPECT_EQ(folder.read("report_06-12-26.1.html"), "taken");
+  EXPECT_EQ(folder.read("jobid.txt"), "105\r\n");
+  EXPECT_EQ(folder.read(report).find("<TR><TD>104</TD>"), std::string::npos);
+}
+
 TEST_F(report_run_test, failed_run_leaves_report_and_marker_as_they_were) {
   const struct {
     const char* name;

@@ -106,6 +106,27 @@ TEST_F(update_test, missing_update_file_leaves_an_empty_merge_file) {
   EXPECT_EQ(store.read("bpdbjobs.txt"), jobs({5210}));
 }
 
+// The store's own files, by any name, would be emptied before they are read: nothing changes.
+TEST_F(update_test, the_stores_own_files_are_refused_as_update_files) {
+  store.write("bpdbjobs.txt", jobs({5211, 5210}));
+  store.write("temp.txt", jobs({5212, 5211}));
+  testing::TestFolder elsewhere;
+  std::filesystem::create_symlink(store / "bpdbjobs.txt", elsewhere / "listing-link.txt");
+  std::filesystem::create_hard_link(store / "temp.txt", elsewhere / "merge-link.txt");
+  for (const std::filesystem::path& update :
+       {store / "bpdbjobs.txt", store / "temp.txt", store / "." / "bpdbjobs.txt",
+        elsewhere / "listing-link.txt", elsewhere / "merge-link.txt"}) {
+    try {
+      update_stored_listing(Folder(store.path()), 5210, update);
+      ADD_FAILURE() << update << " merged";
+    } catch (const Failure& failure) {
+      EXPECT_EQ(failure.code(), ErrorCode::path_file_access) << failure.message();
+    }
+    EXPECT_EQ(store.read("bpdbjobs.txt"), jobs({5211, 5210})) << update;
+    EXPECT_EQ(store.read("temp.txt"), jobs({5212, 5211})) << update;
+  }
+}
+
 TEST_F(update_test, job_number_is_the_lenient_number_before_the_first_comma) {
   EXPECT_EQ(job_number("5210,a,b"), 5210);
   EXPECT_EQ(job_number(" 52 10x,a"), 5210);
