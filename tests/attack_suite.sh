@@ -180,10 +180,11 @@ new_store() {
   chmod 0775 "$store"
 }
 
-# Names, types, owners, modes and contents of a folder's entries, to tell whether a run changed it.
+# Names, types, owners, modes and contents of a folder's entries, to tell whether a run changed
+# it; the lock file that runs leave is not counted.
 folder_state() {
-  (cd "$1" && find . -printf '%p %y %u %m %s %l\n' | sort && find . -type f -exec sha256sum {} + |
-    sort)
+  (cd "$1" && find . ! -name .ravel.lock -printf '%p %y %u %m %s %l\n' | sort &&
+    find . -type f ! -name .ravel.lock -exec sha256sum {} + | sort)
 }
 
 # run [--limit SECONDS] PROGRAM [ARGUMENT ...]: runs a program as the context's user, in the
@@ -577,8 +578,9 @@ attack_lock_file() {
 
 # ---- The owner check. ----
 
+# attack_foreign_folder NAME USER FOLDER_USER [check]: USER runs in a folder of FOLDER_USER's.
 attack_foreign_folder() {
-  local who=$1 folder_user=$2 check=$3
+  local name=$1 who=$2 folder_user=$3 check=${4-}
   local saved_user=$run_user saved_owner=$folder_owner
   run_user=$who folder_owner=$folder_user allow=()
   new_site
@@ -593,7 +595,7 @@ attack_foreign_folder() {
   grep -qw -- "$folder_user" "$work/err" || problem "the line does not name $folder_user"
   folder_state "$site" | cmp -s - "$work/before" || problem "the folder changed"
   run_user=$saved_user folder_owner=$saved_owner
-  verdict "$who-in-folder-of-$folder_user${check:+ --$check}"
+  verdict "$name"
 }
 
 # ---- The update and its store. ----
@@ -853,10 +855,16 @@ done
 
 context=root
 use_context root
-selected root-in-folder-of-$owner && attack_foreign_folder root "$owner" ""
-selected "root-in-folder-of-$owner --check" && attack_foreign_folder root "$owner" check
-selected owner-in-folder-of-root && attack_foreign_folder "$owner" root ""
-selected "$neighbour-in-folder-of-$owner" && attack_foreign_folder "$neighbour" "$owner" ""
+for name in root-in-owners-folder "root-in-owners-folder --check" owner-in-roots-folder \
+  neighbour-in-owners-folder; do
+  selected "$name" || continue
+  case $name in
+    root-in-owners-folder) attack_foreign_folder "$name" root "$owner" ;;
+    *--check) attack_foreign_folder "$name" root "$owner" check ;;
+    owner-in-roots-folder) attack_foreign_folder "$name" "$owner" root ;;
+    neighbour-in-owners-folder) attack_foreign_folder "$name" "$neighbour" "$owner" ;;
+  esac
+done
 selected store-is-file && attack_store_path file
 selected store-is-missing && attack_store_path missing
 selected escapes-in-arguments && attack_escaped_arguments
