@@ -2,7 +2,6 @@
 // The batch reporter's form. It is never shown: loading it runs the report and the program ends.
 
 #include <filesystem>
-#include <functional>
 
 #include "edition.h"
 #include "report.h"
@@ -17,8 +16,8 @@ class Form1 {
   void Form_Load();
   // The report run: converts the job listing, then renders the job table into the day's report.
   void Command4_Click();
-  // Converts bpdbjobs.txt into out1.txt; `read_table`, when given, reads out1.txt beside it.
-  void generate_file(const Folder& folder, const std::function<void(LineReader&)>& read_table = {});
+  // Converts bpdbjobs.txt into out1.txt.
+  void generate_file(const Folder& folder);
 
   // The reporting window, never computed by the batch reporters: both stay 0.
   double window_start = 0.0;

@@ -62,13 +62,8 @@ void Form1::Command1_Click() {
   const FolderLock lock = hold_folder(folder, owner_rule);
   Command3_Click();
   const ReportingWindow window{window_start, window_end};
-  // The report is rendered from the job table as Process writes it, on a thread of its own, and
-  // takes its name once Process has completed.
-  std::optional<MadeReport> report;
-  process_listing(folder, window, [&](LineReader& table) {
-    report.emplace(folder, console_edition, window, local_today(), table, listener);
-  });
-  report->publish();
+  process_listing(folder, window);
+  run_report(folder, console_edition, window, local_today(), listener);
   remove_leftovers(folder);
 }
 

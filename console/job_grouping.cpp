@@ -195,65 +195,69 @@ class GroupStore {
   std::uint64_t scratch_size_ = 0;
 };
 
-}  // namespace
-
-// The first policy-list line's group is kept like the others, so that nothing reaches the table
-// before the whole interim file has been read.
-struct Grouping::Groups {
+// The second pass's state: the policy list, and the rows of each group as the interim lines
+// come. The first policy-list line's group is kept like the others, so that nothing reaches the
+// table before the whole interim file has been read.
+class Grouping {
+ public:
   static constexpr std::size_t first_group = 0;
 
-  Groups(LineReader& policies, const GroupStorage& storage)
-      : first_policy(policies.next()), later(policies), store(later.names.size() + 1, storage) {}
+  // `policies` has at least one line.
+  Grouping(LineReader& policies, const GroupStorage& storage)
+      : first_policy_(policies.next()),
+        later_(policies),
+        store_(later_.names.size() + 1, storage) {}
 
+  // Checks every interim line as each policy-list line would, and keeps the rows of its groups.
+  void collect(LineReader& interim) {
+    LineFields g;
+    std::string row;
+    while (auto line = interim.try_next()) {
+      try {
+        g.split(*line);
+        const std::int32_t seconds = checked_elapsed(g);
+        const bool in_first_group = g[0] == first_policy_;
+        const auto later = later_.group_of_name.find(g[0]);
+        const bool in_later_group = later != later_.group_of_name.end();
+        if (!in_first_group && !in_later_group) continue;
+        make_group_row(g, seconds, row);
+        if (in_first_group) store_.add(first_group, row);
+        if (in_later_group) store_.add(later->second + 1, row);
+      } catch (Failure& failure) {
+        failure.in_file(interim.name()).at_line(interim.line_number());
+        throw;
+      }
+    }
+  }
+
+  // The groups after the table's header, in the policy list's order. After a failing
+  // collect(), only the first group's rows so far: as far as a table made line by line would
+  // have got.
+  void write(TextWriter& table, bool complete) {
+    if (complete || store_.has_rows(first_group)) write(table, first_group, first_policy_);
+    if (!complete) return;
+    for (const std::size_t group : later_.groups_in_order) {
+      write(table, group + 1, later_.names[group]);
+    }
+  }
+
+ private:
   // The group's rows after its policy name, or the policy's "Not Found" row.
   void write(TextWriter& table, std::size_t group, std::string_view policy) {
     table.write(policy);
-    if (store.has_rows(group)) {
-      store.write_group(group, table);
+    if (store_.has_rows(group)) {
+      store_.write_group(group, table);
     } else {
       table.write_line(",Not Found");
     }
   }
 
-  const std::string first_policy;
-  const LaterPolicies later;
-  GroupStore store;
+  const std::string first_policy_;
+  const LaterPolicies later_;
+  GroupStore store_;
 };
 
-Grouping::Grouping(LineReader& policies, const GroupStorage& storage)
-    : groups_(std::make_unique<Groups>(policies, storage)) {}
-Grouping::~Grouping() = default;
-
-void Grouping::collect(LineReader& interim) {
-  LineFields g;
-  std::string row;
-  while (auto line = interim.try_next()) {
-    try {
-      g.split(*line);
-      const std::int32_t seconds = checked_elapsed(g);
-      const bool in_first_group = g[0] == groups_->first_policy;
-      const auto later = groups_->later.group_of_name.find(g[0]);
-      const bool in_later_group = later != groups_->later.group_of_name.end();
-      if (!in_first_group && !in_later_group) continue;
-      make_group_row(g, seconds, row);
-      if (in_first_group) groups_->store.add(Groups::first_group, row);
-      if (in_later_group) groups_->store.add(later->second + 1, row);
-    } catch (Failure& failure) {
-      failure.in_file(interim.name()).at_line(interim.line_number());
-      throw;
-    }
-  }
-}
-
-void Grouping::write(TextWriter& table, bool complete) {
-  if (complete || groups_->store.has_rows(Groups::first_group)) {
-    groups_->write(table, Groups::first_group, groups_->first_policy);
-  }
-  if (!complete) return;
-  for (const std::size_t group : groups_->later.groups_in_order) {
-    groups_->write(table, group + 1, groups_->later.names[group]);
-  }
-}
+}  // namespace
 
 void group_jobs(LineReader& policies, const std::function<LineReader()>& open_interim,
                 TextWriter& table, const GroupStorage& storage) {

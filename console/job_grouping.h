@@ -5,7 +5,6 @@
 #include <cstddef>
 #include <filesystem>
 #include <functional>
-#include <memory>
 #include <string_view>
 
 #include "text_file.h"
@@ -23,25 +22,6 @@ std::string_view schedule_type_text(std::string_view code);
 struct GroupStorage {
   const Folder* scratch_folder = nullptr;
   std::size_t memory = std::size_t{2} << 20;
-};
-
-// The second pass's state: the policy list, and the rows of each group as the interim lines
-// come, for a pass that reads the interim file while the first pass writes it.
-class Grouping {
- public:
-  // `policies` has at least one line.
-  Grouping(LineReader& policies, const GroupStorage& storage);
-  ~Grouping();
-
-  // Checks every interim line as each policy-list line would, and keeps the rows of its groups.
-  void collect(LineReader& interim);
-  // The groups after the table's header, in the policy list's order. After a failing collect(),
-  // only the first group's rows so far: as far as a table made line by line would have got.
-  void write(TextWriter& table, bool complete);
-
- private:
-  struct Groups;
-  std::unique_ptr<Groups> groups_;
 };
 
 // Second pass: for each policy-list line, the interim lines of that policy as one group of

@@ -1,14 +1,12 @@
 #include "job_table.h"
 
 #include <algorithm>
-#include <exception>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "failure.h"
 #include "fields.h"
-#include "reader_beside.h"
 
 namespace ravel {
 
@@ -70,20 +68,11 @@ void convert_listing(LineReader& listing, TextWriter& table, const Edition& edit
   }
 }
 
-void generate_file(const Folder& folder, const Edition& edition,
-                   const std::function<void(LineReader&)>& read_table) {
+void generate_file(const Folder& folder, const Edition& edition) {
   LineReader listing(folder, job_listing_name);
-  std::optional<ReaderBeside> table_reader;
   TextWriter table(folder, job_table_name);
-  if (read_table) {
-    table_reader.emplace(std::string(job_table_name), read_table);
-    table.copy_to(table_reader->pipe());
-  }
   convert_listing(listing, table, edition);
   table.close();
-  if (table_reader) {
-    if (const std::exception_ptr failure = table_reader->finish()) std::rethrow_exception(failure);
-  }
 }
 
 }  // namespace ravel

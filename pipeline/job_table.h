@@ -3,7 +3,6 @@
 // edition's columns, in the listing's order, under the edition's header line.
 
 #include <filesystem>
-#include <functional>
 #include <optional>
 #include <string_view>
 
@@ -24,10 +23,7 @@ std::optional<std::string_view> schedule_type_name(std::string_view code);
 void convert_listing(LineReader& listing, TextWriter& table, const Edition& edition);
 
 // Converts bpdbjobs.txt of `folder` into its out1.txt. The listing is opened first, so a missing
-// listing leaves an earlier job table untouched. `read_table`, when given, reads the job table
-// on a thread of its own as it is written; it sees the whole table only when the table is
-// complete, and its failure is thrown once the table is closed.
-void generate_file(const Folder& folder, const Edition& edition,
-                   const std::function<void(LineReader&)>& read_table = {});
+// listing leaves an earlier job table untouched.
+void generate_file(const Folder& folder, const Edition& edition);
 
 }  // namespace ravel

@@ -54,15 +54,16 @@ static bool is_read_only(const struct stat& info) {
   return S_ISREG(info.st_mode) && (info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
 }
 
-// The user's name for a user id, or its number when it has none.
-static std::string user_name(uid_t user) {
+// The user's name for a user id; std::nullopt when it has none, as a service's dynamic user has
+// while the service does not run.
+static std::optional<std::string> user_name(uid_t user) {
   struct passwd entry {};
   struct passwd* found = nullptr;
   char buffer[4096];
   if (::getpwuid_r(user, &entry, buffer, sizeof buffer, &found) == 0 && found != nullptr) {
     return found->pw_name;
   }
-  return std::to_string(user);
+  return std::nullopt;
 }
 
 static int open_at(int folder, std::string_view name, int flags, mode_t mode = 0) {
@@ -328,14 +329,19 @@ void Folder::check_owner(OwnerRule rule) const {
   if (::fstat(fd_, &info) != 0) throw io_failure(errno, utf8_from_path(path_));
   const uid_t user = ::geteuid();
   if (info.st_uid == user) return;
-  const std::string owner = user_name(info.st_uid);
-  throw std::move(
-      Failure(ErrorCode::permission_denied,
-              "the folder belongs to user " + owner + " (uid " + std::to_string(info.st_uid) +
-                  "), not to " + user_name(user) + " who runs this; run it as " + owner +
-                  " (for example: sudo -u " + owner +
-                  " ...), or pass --allow-other-owner if that user's files may change hands")
-          .in_file(utf8_from_path(path_)));
+  const std::string uid = "uid " + std::to_string(info.st_uid);
+  const std::optional<std::string> owner = user_name(info.st_uid);
+  const std::string how = owner
+                              ? "run it as " + *owner + " (for example: sudo -u " + *owner + " ...)"
+                              : "run it as that user (a folder of a systemd service: start the "
+                                "service)";
+  throw std::move(Failure(ErrorCode::permission_denied,
+                          "the folder belongs to " +
+                              (owner ? "user " + *owner + " (" + uid + ")" : uid) + ", not to " +
+                              user_name(user).value_or("uid " + std::to_string(user)) +
+                              " who runs this; " + how +
+                              ", or pass --allow-other-owner if that user's files may change hands")
+                      .in_file(utf8_from_path(path_)));
 }
 
 std::vector<std::string> Folder::file_names() const {

@@ -254,43 +254,34 @@ static void publish_with_marker(ReplacingFile& report, const Folder& folder,
   job_marker.commit();
 }
 
-MadeReport::MadeReport(const Folder& folder, const Edition& edition, const ReportingWindow& window,
-                       CivilDate today, LineReader& table, ReportListener* listener)
-    : folder_(folder) {
-  // The marker is read before the report is created, so that a missing marker cannot cost the
-  // day's earlier report. An edition that knows a grouped table looks at the header first: such
-  // a table needs no marker at all.
+// The marker is read before the report is created, so that a missing marker cannot cost the
+// day's earlier report. An edition that knows a grouped table looks at the header first: such a
+// table needs no marker at all.
+void run_report(const Folder& folder, const Edition& edition, const ReportingWindow& window,
+                CivilDate today, ReportListener* listener) {
+  LineReader table(folder, job_table_name);
   std::optional<std::string> stored_job_id;
   if (edition.grouped_table_header.empty()) stored_job_id = read_stored_job_id(folder);
   const std::string header(table.next());
   const RowRules& rules = row_rules(edition, header);
   const bool uses_marker = rules.job_filter != JobFilter::none || rules.marker_row != 0;
   if (uses_marker && !stored_job_id) stored_job_id = read_stored_job_id(folder);
-  writes_marker_ = rules.marker_row != 0;
 
-  const std::string report_name = report_file_name(today);
-  report_.emplace(folder, report_name);
-  marker_ = render_report(header, table, report_->writer(), edition, rules, window,
-                          stored_job_id ? lenient_number(*stored_job_id) : 0.0, listener);
-  if (listener) {
-    listener->reported(folder.path() / report_name, stored_job_id,
-                       writes_marker_ ? marker_.value_or("") : stored_job_id);
-  }
-}
-
-void MadeReport::publish() {
-  if (writes_marker_) {
-    publish_with_marker(*report_, folder_, marker_);
+  ReplacingFile report(folder, report_file_name(today));
+  const std::optional<std::string> marker =
+      render_report(header, table, report.writer(), edition, rules, window,
+                    stored_job_id ? lenient_number(*stored_job_id) : 0.0, listener);
+  const bool writes_marker = rules.marker_row != 0;
+  if (writes_marker) {
+    publish_with_marker(report, folder, marker);
   } else {
-    keep_earlier_report(folder_, *report_);
-    report_->commit();
+    keep_earlier_report(folder, report);
+    report.commit();
   }
-}
-
-void run_report(const Folder& folder, const Edition& edition, const ReportingWindow& window,
-                CivilDate today, ReportListener* listener) {
-  LineReader table(folder, job_table_name);
-  MadeReport(folder, edition, window, today, table, listener).publish();
+  if (listener) {
+    listener->reported(folder.path() / report.name(), stored_job_id,
+                       writes_marker ? marker.value_or("") : stored_job_id);
+  }
 }
 
 }  // namespace ravel

@@ -52,23 +52,6 @@ std::optional<std::string> render_report(std::string_view header, LineReader& ta
                                          const RowRules& rules, const ReportingWindow& window,
                                          double stored_job_id, ReportListener* listener = nullptr);
 
-// A report rendered under its temporary name in `folder` from a job table read from its first
-// line, with the new job marker it names. Dropped without publish(), it leaves no trace.
-class MadeReport {
- public:
-  MadeReport(const Folder& folder, const Edition& edition, const ReportingWindow& window,
-             CivilDate today, LineReader& table, ReportListener* listener = nullptr);
-  // Gives the report its name, and rewrites the job marker where the edition keeps one. A
-  // different earlier report of the day stays, as report_DD-MM-YY.<N>.html.
-  void publish();
-
- private:
-  const Folder& folder_;
-  std::optional<ReplacingFile> report_;
-  std::optional<std::string> marker_;
-  bool writes_marker_ = false;
-};
-
 // The whole run on the files of `folder`: out1.txt, jobid.txt and report_<today>.html. The
 // report and the job marker take their names only once complete, so a failed run leaves the
 // day's earlier report and the job marker as they were. Tells `listener` where one is given.

@@ -30,12 +30,6 @@ LineReader::LineReader(const std::filesystem::path& path, std::string display_na
       capacity_(block_size),
       name_(std::move(display_name)) {}
 
-LineReader::LineReader(BytePipe& pipe, std::string display_name)
-    : pipe_(&pipe),
-      buffer_(new char[block_size]),
-      capacity_(block_size),
-      name_(std::move(display_name)) {}
-
 LineReader LineReader::from_text(std::string text, std::string display_name) {
   LineReader reader(std::move(display_name));
   reader.capacity_ = std::max<std::size_t>(text.size(), 1);
@@ -74,9 +68,7 @@ bool LineReader::fill() {
   }
   const std::size_t scanned = end_;
   char* const room = buffer_.get() + end_;
-  const std::size_t got = pipe_ != nullptr  ? pipe_->take(room, capacity_ - end_)
-                          : file_.is_open() ? file_.read(room, capacity_ - end_)
-                                            : 0;
+  const std::size_t got = file_.is_open() ? file_.read(room, capacity_ - end_) : 0;
   if (got == 0) {
     exhausted_ = true;
     return false;
@@ -185,7 +177,6 @@ void TextWriter::write_out(const char* data, std::size_t size) {
   } else if (file_.is_open()) {
     file_.write(data, size);
   }
-  if (pipe_ != nullptr) pipe_->put(data, size);
 }
 
 void TextWriter::sync() {

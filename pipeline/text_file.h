@@ -11,7 +11,6 @@
 #include <string>
 #include <string_view>
 
-#include "byte_pipe.h"
 #include "platform.h"
 #include "scanner.h"
 
@@ -32,8 +31,6 @@ class LineReader {
   LineReader(const std::filesystem::path& path, std::string display_name);
   // Reads from text held in memory, for tests and small inputs.
   static LineReader from_text(std::string text, std::string display_name = "text");
-  // Reads what another step writes into `pipe` (a file of that name) while it writes it.
-  LineReader(BytePipe& pipe, std::string display_name);
 
   bool at_end();
   // The next line, valid until the next call of next() or at_end(). Reading past the last line
@@ -53,7 +50,6 @@ class LineReader {
   bool fill();
 
   NativeFile file_;
-  BytePipe* pipe_ = nullptr;
   std::unique_ptr<char[]> buffer_;
   std::size_t capacity_ = 0;
   std::size_t begin_ = 0;
@@ -120,9 +116,6 @@ class TextWriter {
   char* reserve(std::size_t size);
   void advance(std::size_t size) { used_ += size; }
 
-  // Also puts every piece, once it is written to the file, into `pipe`.
-  void copy_to(BytePipe& pipe) { pipe_ = &pipe; }
-
   void flush();
   void sync();
   void close();
@@ -135,7 +128,6 @@ class TextWriter {
   void write_out(const char* data, std::size_t size);
 
   NativeFile file_;
-  BytePipe* pipe_ = nullptr;
   std::string* sink_ = nullptr;
   std::unique_ptr<char[]> buffer_;
   std::size_t capacity_ = 0;

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "failure.h"
@@ -263,66 +262,6 @@ TEST(text_file_test, first_line_of_a_file) {
   EXPECT_THROW(read_first_line(at, "jobid.txt"), Failure);
   folder.write("jobid.txt", "\r\n");
   EXPECT_EQ(read_first_line(at, "jobid.txt"), "");
-}
-
-}  // namespace
-}  // namespace ravel
-
-namespace ravel {
-namespace {
-
-// What one step writes, another reads beside it through a pipe: the same lines, in order,
-// whatever the pipe's size and however the pieces fall on its wrap-around.
-TEST(text_file_test, a_pipe_hands_the_written_lines_to_a_reader_beside_the_writer) {
-  std::string text;
-  for (int i = 0; i < 1500; ++i)
-    text += "line " + std::to_string(i) + std::string(i % 97, 'x') + "\r\n";
-  for (const std::size_t capacity :
-       {std::size_t{7}, std::size_t{61}, std::size_t{4096}, std::size_t{1} << 20}) {
-    SCOPED_TRACE(capacity);
-    BytePipe pipe(capacity);
-    std::string written;
-    std::thread writer_thread([&] {
-      TextWriter writer(written);
-      writer.copy_to(pipe);
-      for (std::size_t at = 0; at < text.size(); at += 1 + at % 500) {
-        writer.write(std::string_view(text).substr(at, 1 + at % 500));
-      }
-      writer.close();
-      pipe.finish();
-    });
-    LineReader reader(pipe, "out.txt");
-    EXPECT_EQ(lines_of(std::move(reader)), lines_of(LineReader::from_text(text)));
-    writer_thread.join();
-    EXPECT_EQ(written, text);
-  }
-}
-
-// Either side giving up frees the other: an abandoned pipe ends for the reader, a reader that
-// stopped lets the writer go on without it.
-TEST(text_file_test, a_pipe_frees_the_side_that_waits) {
-  {
-    BytePipe pipe(16);
-    std::thread writer_thread([&] {
-      pipe.put("first line\r\n", 12);
-      pipe.abandon();
-    });
-    LineReader reader(pipe, "out.txt");
-    std::vector<std::string> lines = lines_of(std::move(reader));
-    writer_thread.join();
-    EXPECT_LE(lines.size(), 1u);
-  }
-  {
-    BytePipe pipe(16);
-    std::thread reader_thread([&] {
-      char byte = 0;
-      pipe.take(&byte, 1);
-      pipe.stop_reading();
-    });
-    const std::string many(1 << 16, 'x');
-    pipe.put(many.data(), many.size());  // Would wait for ever without the reader's stop.
-    reader_thread.join();
-  }
 }
 
 }  // namespace
