@@ -280,6 +280,12 @@ expect_rss_below() {
   [ "$rss_kb" -le "$1" ] || problem "peak memory $((rss_kb / 1024)) MB, over $(($1 / 1024)) MB"
 }
 
+expect_critical() {
+  if [ "$status" -ne 2 ] || [ -s "$work/err" ]; then
+    problem "expected CRITICAL (exit 2), got $(outcome)"
+  fi
+}
+
 # selected NAME: whether the attack "context name" is to be run.
 selected() {
   [ -z "$only" ] && return 0
@@ -293,8 +299,10 @@ passed=0 failed=0 keep_site=0
 verdict() {
   local name=$1 figures=${2-}
   if ! snapshot_victim | cmp -s - "$work/victim.expected"; then
-    problem "files outside the data folder changed: $(snapshot_victim | diff - "$work/victim.expected" |
-      grep '^[<>]' | grep -o '\./[^ ]*' | sort -u | tr '\n' ' ')"
+    local changed
+    changed=$(snapshot_victim | diff - "$work/victim.expected" | grep '^[<>]' |
+      grep -o '\./[^ ]*' | sort -u | tr '\n' ' ')
+    problem "files outside the data folder changed: $changed"
     make_victim
   fi
   [[ $why == *"peak memory"* ]] || expect_rss_below $((256 * 1024))
@@ -335,6 +343,9 @@ attack_clean_run() {
   [ "$now" = "$folder_owner 640" ] || problem "the report is now $now, was $folder_owner 640"
   grep -qa 'earlier report of the day' "$site/report_$day.1.html" 2>/dev/null ||
     problem "the earlier report of the day was not kept as report_$day.1.html"
+  local left
+  left=$(cd "$site" && find . -name '*.tmp' | tr '\n' ' ')
+  [ -z "$left" ] || problem "temporary files left: $left"
   verdict clean-run
 }
 
@@ -358,7 +369,8 @@ attack_report_history() {
     second=$(digest "$site/$report")
     run_tinted
     expect_success
-    grep -qaF ">$newest<" "$site/$report" 2>/dev/null || problem "the day's report lacks job $newest"
+    grep -qaF ">$newest<" "$site/$report" 2>/dev/null ||
+      problem "the day's report lacks job $newest"
   done
   [ "$(digest "$site/report_$day.1.html")" = "$first" ] ||
     problem "report_$day.1.html is not the first report"
@@ -385,6 +397,9 @@ attack_report_link() {
   as_neighbour ln -s "$write_target" "$site/$report"
   run_tinted --limit 6
   expect_success_or_refusal
+  if [ "$status" -eq 0 ] && { [ -L "$site/$report" ] || [ ! -f "$site/$report" ]; }; then
+    problem "the day's name does not hold the new report"
+  fi
   verdict report-link "$(outcome_figures)"
 }
 
@@ -735,7 +750,7 @@ attack_many_failed_jobs() {
   case $rss_kb in '' | *[!0-9]*) rss_kb=0 ;; esac
   cp "$work/big-out" "$work/out"
   cp "$work/big-err" "$work/err"
-  [ "$status" -eq 2 ] && [ ! -s "$work/err" ] || problem "expected CRITICAL (exit 2), got $(outcome)"
+  expect_critical
   grep -q '^RAVEL CRITICAL - 5000000 of 5000000 reported jobs failed' "$work/out" ||
     problem "monitoring line: $(head -c 120 "$work/out")"
   [ "$(wc -c <"$work/out")" -le 1024 ] || problem "a monitoring line of $(wc -c <"$work/out") bytes"
@@ -775,7 +790,7 @@ attack_long_policy_names() {
                     FNR <= 3 { $1 = 9000000 - FNR; $4 = 1; $5 = policy } { print }' \
     "$work/policy" "$seed/bpdbjobs.txt" >"$site/bpdbjobs.txt"
   run_tinted --check
-  [ "$status" -eq 2 ] && [ ! -s "$work/err" ] || problem "expected CRITICAL (exit 2), got $(outcome)"
+  expect_critical
   local size
   size=$(wc -c <"$work/out")
   [ "$size" -le 1024 ] || problem "a monitoring line of $size bytes"
@@ -840,8 +855,8 @@ for context_name in root other owner; do
   selected lock-file-symlink && attack_lock_file symlink
   selected lock-file-held && attack_lock_file held
   [ "$context" = other ] && continue
-  # The store has no owner check, so its attacks run as root in root's store and as the owner in
-  # the owner's.
+  # The owner check is one of data folders, so the store's attacks run as root in root's store
+  # and as the owner in the owner's.
   selected update-clean && attack_update_clean
   for kind in symlink dangling fifo foreign; do
     selected "update-store-temp.txt-$kind" && attack_store_file "$kind" temp.txt
@@ -853,7 +868,6 @@ for context_name in root other owner; do
   selected update-file-fifo && attack_update_fifo
 done
 
-context=root
 use_context root
 for name in root-in-owners-folder "root-in-owners-folder --check" owner-in-roots-folder \
   neighbour-in-owners-folder; do
