@@ -14,6 +14,7 @@
 #include "fields.h"
 #include "job_table.h"
 #include "numeric.h"
+#include "process_columns.h"
 
 namespace ravel {
 
@@ -34,38 +35,35 @@ std::string_view schedule_type_text(std::string_view code) {
 
 // Checks an interim line as every policy-list line would, and returns its elapsed seconds.
 static std::int32_t checked_elapsed(const LineFields& g) {
-  const std::string_view elapsed = g[5];
+  const std::string_view elapsed = g[interim_elapsed];
   std::int32_t seconds = 0;
   try {
     seconds = strict_int32(elapsed);
   } catch (Failure& failure) {
-    failure.at_field(5);
+    failure.at_field(interim_elapsed);
     throw;
   }
-  retention_text(g[8]);
-  schedule_type_text(g[12]);
+  retention_text(g[interim_retention]);
+  schedule_type_text(g[interim_schedule_type]);
   return seconds;
 }
 
-// Columns 1 to 12 of a group row, each after its comma, and CR LF: the row without the policy
-// name that only the group's first row carries.
+// The interim fields after the policy, each after its comma, and CR LF: the row without the
+// policy name that only the group's first row carries. The elapsed seconds become elapsed-time
+// text, the codes their names; the other fields are copied.
 static void make_group_row(const LineFields& g, std::int32_t seconds, std::string& row) {
   char elapsed[elapsed_time_text_size];
   row.clear();
-  for (std::int64_t column = 1; column <= 12; ++column) {
+  for (std::size_t column = interim_policy + 1; column < interim_field_count; ++column) {
     row += ',';
-    switch (column) {
-      case 5:
-        row.append(elapsed, write_elapsed_time_text(seconds, elapsed));
-        break;
-      case 8:
-        row += retention_text(g[8]);
-        break;
-      case 12:
-        row += schedule_type_text(g[12]);
-        break;
-      default:
-        row += g[column];
+    if (column == interim_elapsed) {
+      row.append(elapsed, write_elapsed_time_text(seconds, elapsed));
+    } else if (column == interim_retention) {
+      row += retention_text(g[interim_retention]);
+    } else if (column == interim_schedule_type) {
+      row += schedule_type_text(g[interim_schedule_type]);
+    } else {
+      row += g[static_cast<std::int64_t>(column)];
     }
   }
   row += "\r\n";
@@ -216,8 +214,8 @@ class Grouping {
       try {
         g.split(*line);
         const std::int32_t seconds = checked_elapsed(g);
-        const bool in_first_group = g[0] == first_policy_;
-        const auto later = later_.group_of_name.find(g[0]);
+        const bool in_first_group = g[interim_policy] == first_policy_;
+        const auto later = later_.group_of_name.find(g[interim_policy]);
         const bool in_later_group = later != later_.group_of_name.end();
         if (!in_first_group && !in_later_group) continue;
         make_group_row(g, seconds, row);

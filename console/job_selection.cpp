@@ -1,6 +1,7 @@
 #include "job_selection.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <iterator>
 #include <span>
@@ -10,6 +11,7 @@
 #include "failure.h"
 #include "fields.h"
 #include "numeric.h"
+#include "process_columns.h"
 
 namespace ravel {
 
@@ -24,24 +26,28 @@ static std::string_view trim_spaces(std::string_view text) {
 // date-time texts made, in the layout's order, so that the first failing one names the fault.
 static void write_selected(TextWriter& out, const LineFields& f, std::int64_t rate_position,
                            bool side) {
-  char start_text[date_time_text_size];
-  char end_text[date_time_text_size];
-  std::string_view columns[14];
+  char instant_texts[2][date_time_text_size];
+  std::size_t instants = 0;
+  std::string_view columns[interim_field_count + 1];
   std::size_t count = 0;
-  columns[count++] = f[4];
-  if (side) columns[count++] = f[1];
-  columns[count++] = f[5];
-  columns[count++] = f[6];
-  columns[count++] = std::string_view(
-      start_text, write_date_time_text(lenient_number(f[8]) + display_offset_seconds, start_text));
-  columns[count++] = std::string_view(
-      end_text, write_date_time_text(lenient_number(f[10]) + display_offset_seconds, end_text));
-  for (const std::int64_t position :
-       {std::int64_t{9}, std::int64_t{14}, std::int64_t{15}, std::int64_t{27}, std::int64_t{3},
-        rate_position, std::int64_t{0}, std::int64_t{22}}) {
-    columns[count++] = f[position];
+  for (const InterimColumn& column : interim_columns) {
+    switch (column.source) {
+      case Source::field:
+        columns[count++] = f[static_cast<std::int64_t>(column.position)];
+        break;
+      case Source::instant: {
+        char* const text = instant_texts[instants++];
+        const double seconds = lenient_number(f[static_cast<std::int64_t>(column.position)]);
+        columns[count++] =
+            std::string_view(text, write_date_time_text(seconds + display_offset_seconds, text));
+        break;
+      }
+      case Source::rate:
+        columns[count++] = f[rate_position];
+        break;
+    }
+    if (side && count == 1) columns[count++] = f[side_only_position];
   }
-
   out.write_joined(std::span(columns, count));
 }
 
@@ -49,11 +55,24 @@ static void write_selected(TextWriter& out, const LineFields& f, std::int64_t ra
 // the three counted back from the end. A line is split only as far as these.
 static std::span<const std::size_t> selection_positions(std::int64_t count,
                                                         std::vector<std::size_t>& positions) {
-  static constexpr std::size_t fixed[] = {0, 1, 3, 4, 5, 6, 8, 9, 10, 11, 14, 15, 22, 27};
+  static constexpr auto fixed = [] {
+    // Every interim column but the rate, and the two positions that only steer a job.
+    std::array<std::size_t, interim_field_count + 1> all{};
+    std::size_t used = 0;
+    for (const InterimColumn& column : interim_columns) {
+      if (column.source != Source::rate) all[used++] = column.position;
+    }
+    all[used++] = side_only_position;
+    all[used++] = storage_unit_position;
+    std::sort(all.begin(), all.end());
+    return all;
+  }();
   std::size_t from_end[3];
   std::size_t relative = 0;
-  for (const std::int64_t back : {23, 21, 20}) {
-    if (count - back >= 0) from_end[relative++] = static_cast<std::size_t>(count - back);
+  for (const std::size_t back : {storage_unit_rate_from_end, rate_from_end, selector_from_end}) {
+    if (count >= static_cast<std::int64_t>(back)) {
+      from_end[relative++] = static_cast<std::size_t>(count) - back;
+    }
   }
   positions.clear();
   std::merge(std::begin(fixed), std::end(fixed), from_end, from_end + relative,
@@ -70,21 +89,24 @@ void select_jobs(LineReader& listing, TextWriter& interim, TextWriter& side,
     try {
       const std::int64_t field_count = count_fields(*text);
       f.pick(*text, field_count, selection_positions(field_count, positions));
-      const double start = strict_number(f[8]);
+      const double start = strict_number(f[start_position]);
       if (start == 0 || start > window.end) continue;
       // Newest first: the first job that started before the window ends the pass.
       if (start < window.start) break;
 
       const std::int64_t n = f.count();
-      const std::string_view selector = trim_spaces(f[n - 20]);
+      const auto back = [n](std::size_t from_end) {
+        return n - static_cast<std::int64_t>(from_end);
+      };
+      const std::string_view selector = trim_spaces(f[back(selector_from_end)]);
       if (!selector.empty()) {
-        if (strict_number(selector) == 1) write_selected(interim, f, n - 21, false);
+        if (strict_number(selector) == 1) write_selected(interim, f, back(rate_from_end), false);
         continue;
       }
-      if (trim_spaces(f[11]).empty()) {
-        write_selected(side, f, n - 21, true);
+      if (trim_spaces(f[storage_unit_position]).empty()) {
+        write_selected(side, f, back(rate_from_end), true);
       } else {
-        write_selected(interim, f, n - 23, false);
+        write_selected(interim, f, back(storage_unit_rate_from_end), false);
       }
     } catch (Failure& failure) {
       failure.in_file(listing.name()).at_line(listing.line_number());
