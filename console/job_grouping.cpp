@@ -174,8 +174,8 @@ class GroupStore {
       char* const room = table.reserve(wanted);
       const std::size_t got = scratch_reader_.read(room, wanted);
       if (got == 0) {
-        throw std::move(Failure(ErrorCode::input_past_end, "the scratch file ended early")
-                            .in_file(scratch_name_));
+        throw Failure(ErrorCode::input_past_end, "the scratch file ended early")
+            .in_file(scratch_name_);
       }
       table.advance(got);
       left -= got;

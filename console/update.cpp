@@ -24,9 +24,9 @@ std::optional<double> job_number(std::string_view line) {
 }
 
 static Failure no_job_number(const LineReader& reader) {
-  return std::move(Failure(ErrorCode::invalid_call, "the line has no comma after its job number")
-                       .in_file(reader.name())
-                       .at_line(reader.line_number()));
+  return Failure(ErrorCode::invalid_call, "the line has no comma after its job number")
+      .in_file(reader.name())
+      .at_line(reader.line_number());
 }
 
 // The store lies outside the data folder: its files are named by their whole path.
@@ -48,10 +48,9 @@ static void refuse_own_files(const Folder& store, const std::optional<FileIdenti
   if (!update) return;
   for (const std::string_view name : {stored_listing_name, merge_file_name}) {
     if (store.identity(name) == update) {
-      throw std::move(
-          Failure(ErrorCode::path_file_access, "is the store's own " + std::string(name) +
-                                                   "; pick the newer dump of the backup server")
-              .in_file(utf8_from_path(update_file)));
+      throw Failure(ErrorCode::path_file_access, "is the store's own " + std::string(name) +
+                                                     "; pick the newer dump of the backup server")
+          .in_file(utf8_from_path(update_file));
     }
   }
 }

@@ -114,15 +114,15 @@ std::filesystem::path data_folder(const std::optional<std::string>& named) {
   std::error_code error;
   const std::filesystem::file_status status = std::filesystem::status(folder, error);
   if (status.type() == std::filesystem::file_type::not_found) {
-    throw std::move(Failure(ErrorCode::path_not_found, "no such folder").in_file(shown));
+    throw Failure(ErrorCode::path_not_found, "no such folder").in_file(shown);
   }
   if (error) {
     const ErrorCode code = error == std::errc::permission_denied ? ErrorCode::permission_denied
                                                                  : ErrorCode::path_file_access;
-    throw std::move(Failure(code, error.message()).in_file(shown));
+    throw Failure(code, error.message()).in_file(shown);
   }
   if (status.type() != std::filesystem::file_type::directory) {
-    throw std::move(Failure(ErrorCode::path_file_access, "not a folder").in_file(shown));
+    throw Failure(ErrorCode::path_file_access, "not a folder").in_file(shown);
   }
   return folder;
 }

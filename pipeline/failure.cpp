@@ -77,22 +77,22 @@ static void append_name(std::string& out, std::string_view name) {
 
 Failure::Failure(ErrorCode code, std::string detail) : code_(code), detail_(std::move(detail)) {}
 
-Failure& Failure::in_file(std::string_view file) {
+Failure& Failure::in_file(std::string_view file) & {
   if (file_.empty()) file_ = file;
   return *this;
 }
 
-Failure& Failure::at_line(std::int64_t line) {
+Failure& Failure::at_line(std::int64_t line) & {
   if (line_ == 0) line_ = line;
   return *this;
 }
 
-Failure& Failure::at_field(std::int64_t field) {
+Failure& Failure::at_field(std::int64_t field) & {
   if (field_ < 0) field_ = field;
   return *this;
 }
 
-Failure& Failure::add_detail(std::string_view text) {
+Failure& Failure::add_detail(std::string_view text) & {
   if (!detail_.empty()) detail_ += "; ";
   detail_ += text;
   return *this;

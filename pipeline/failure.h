@@ -7,6 +7,7 @@
 #include <exception>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace ravel {
 
@@ -49,13 +50,18 @@ class Failure : public std::exception {
   std::int64_t field() const { return field_; }
   const std::string& detail() const { return detail_; }
 
-  // Adds the place where it is known; an inner, more precise place is kept.
-  Failure& in_file(std::string_view file);
-  Failure& at_line(std::int64_t line);
+  // Adds the place where it is known; an inner, more precise place is kept. On a new failure
+  // they give the failure itself back, so that `throw Failure(...).in_file(name)` throws it.
+  Failure& in_file(std::string_view file) &;
+  Failure& at_line(std::int64_t line) &;
   // The 0-based field position, where the failing text came from one field.
-  Failure& at_field(std::int64_t field);
+  Failure& at_field(std::int64_t field) &;
   // Adds advice for the operator after the detail.
-  Failure& add_detail(std::string_view text);
+  Failure& add_detail(std::string_view text) &;
+  Failure&& in_file(std::string_view file) && { return std::move(in_file(file)); }
+  Failure&& at_line(std::int64_t line) && { return std::move(at_line(line)); }
+  Failure&& at_field(std::int64_t field) && { return std::move(at_field(field)); }
+  Failure&& add_detail(std::string_view text) && { return std::move(add_detail(text)); }
 
   // "error 9: Subscript out of range: bpdbjobs.txt line 17: needs field 51, line has 40 fields",
   // "error 13: Type mismatch: out.txt line 4 field 5: \"x\" is not a number".

@@ -31,7 +31,7 @@ static std::string system_text(int error) {
 }
 
 static Failure io_failure(ErrorCode code, int error, std::string_view name) {
-  return std::move(Failure(code, system_text(error)).in_file(name));
+  return Failure(code, system_text(error)).in_file(name);
 }
 static Failure io_failure(int error, std::string_view name) {
   const ErrorCode code = error == EACCES || error == EPERM || error == EROFS
@@ -93,7 +93,7 @@ NativeFile::NativeFile(const Folder& folder, std::string_view name, Mode mode,
   if (mode != Mode::create_new) {
     if (const auto before = status_at(folder.native(), name)) {
       if (const char* fault = not_a_file(*before)) {
-        throw std::move(Failure(ErrorCode::path_file_access, fault).in_file(name_));
+        throw Failure(ErrorCode::path_file_access, fault).in_file(name_);
       }
     }
   }
@@ -117,19 +117,18 @@ NativeFile::NativeFile(const Folder& folder, std::string_view name, Mode mode,
       throw io_failure(ErrorCode::file_not_found, error, name_);
     }
     if (error == ELOOP) {
-      throw std::move(
-          Failure(ErrorCode::path_file_access, "is a symbolic link, which is not followed")
-              .in_file(name_));
+      throw Failure(ErrorCode::path_file_access, "is a symbolic link, which is not followed")
+          .in_file(name_);
     }
     if (error == ENXIO || error == EISDIR) {
-      throw std::move(Failure(ErrorCode::path_file_access,
-                              error == EISDIR ? "is a folder" : "is not a regular file")
-                          .in_file(name_));
+      throw Failure(ErrorCode::path_file_access,
+                    error == EISDIR ? "is a folder" : "is not a regular file")
+          .in_file(name_);
     }
     if (error == EEXIST) {
-      throw std::move(Failure(ErrorCode::path_file_access,
-                              "its temporary file " + std::string(name) + " exists already")
-                          .in_file(name_));
+      throw Failure(ErrorCode::path_file_access,
+                    "its temporary file " + std::string(name) + " exists already")
+          .in_file(name_);
     }
     throw io_failure(error, name_);
   }
@@ -155,7 +154,7 @@ NativeFile::NativeFile(const Folder& folder, std::string_view name, Mode mode,
   }
   if (fault != nullptr) {
     close_quietly();
-    throw std::move(Failure(code, fault).in_file(name_));
+    throw Failure(code, fault).in_file(name_);
   }
   // Reads and writes of a regular file do not block; the flag only kept the open from it.
   ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) & ~O_NONBLOCK);
@@ -188,7 +187,7 @@ NativeFile::NativeFile(const std::filesystem::path& path, std::string_view displ
   if (::fstat(fd_, &info) == 0) {
     if (const char* fault = not_a_file(info)) {
       close_quietly();
-      throw std::move(Failure(ErrorCode::path_file_access, fault).in_file(name_));
+      throw Failure(ErrorCode::path_file_access, fault).in_file(name_);
     }
   }
   ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) & ~O_NONBLOCK);
@@ -308,10 +307,10 @@ Folder::Folder(const std::filesystem::path& path) : path_(path) {
   const int error = errno;
   const std::string shown = utf8_from_path(path);
   if (error == ENOENT) {
-    throw std::move(Failure(ErrorCode::path_not_found, "no such folder").in_file(shown));
+    throw Failure(ErrorCode::path_not_found, "no such folder").in_file(shown);
   }
   if (error == ENOTDIR) {
-    throw std::move(Failure(ErrorCode::path_file_access, "not a folder").in_file(shown));
+    throw Failure(ErrorCode::path_file_access, "not a folder").in_file(shown);
   }
   throw io_failure(error, shown);
 }
@@ -335,13 +334,12 @@ void Folder::check_owner(OwnerRule rule) const {
                               ? "run it as " + *owner + " (for example: sudo -u " + *owner + " ...)"
                               : "run it as that user (a folder of a systemd service: start the "
                                 "service)";
-  throw std::move(Failure(ErrorCode::permission_denied,
-                          "the folder belongs to " +
-                              (owner ? "user " + *owner + " (" + uid + ")" : uid) + ", not to " +
-                              user_name(user).value_or("uid " + std::to_string(user)) +
-                              " who runs this; " + how +
-                              ", or pass --allow-other-owner if that user's files may change hands")
-                      .in_file(utf8_from_path(path_)));
+  throw Failure(ErrorCode::permission_denied,
+                "the folder belongs to " + (owner ? "user " + *owner + " (" + uid + ")" : uid) +
+                    ", not to " + user_name(user).value_or("uid " + std::to_string(user)) +
+                    " who runs this; " + how +
+                    ", or pass --allow-other-owner if that user's files may change hands")
+      .in_file(utf8_from_path(path_));
 }
 
 std::vector<std::string> Folder::file_names() const {
@@ -376,10 +374,10 @@ std::optional<FileIdentity> Folder::identity(std::string_view name) const {
 void Folder::rename(std::string_view from, std::string_view to,
                     std::string_view display_name) const {
   auto failure = [&](int error) {
-    return std::move(Failure(error == EACCES || error == EPERM ? ErrorCode::permission_denied
-                                                               : ErrorCode::path_file_access,
-                             "cannot replace it: " + system_text(error))
-                         .in_file(display_name));
+    return Failure(error == EACCES || error == EPERM ? ErrorCode::permission_denied
+                                                     : ErrorCode::path_file_access,
+                   "cannot replace it: " + system_text(error))
+        .in_file(display_name);
   };
   if (const auto target = status_at(fd_, to); target && is_read_only(*target)) {
     throw failure(EACCES);
@@ -394,9 +392,9 @@ bool Folder::link(std::string_view name, std::string_view link_name) const {
     return true;
   }
   if (errno == EEXIST) return false;
-  throw std::move(Failure(ErrorCode::path_file_access,
-                          "cannot keep it as " + std::string(link_name) + ": " + system_text(errno))
-                      .in_file(name));
+  throw Failure(ErrorCode::path_file_access,
+                "cannot keep it as " + std::string(link_name) + ": " + system_text(errno))
+      .in_file(name);
 }
 
 void Folder::remove_own_file(std::string_view name) const noexcept {
@@ -418,19 +416,18 @@ FolderLock::FolderLock(const Folder& folder) {
                 0600);
   if (fd_ < 0) {
     const int error = errno;
-    throw std::move(
-        Failure(error == ELOOP                      ? ErrorCode::path_file_access
-                : error == EACCES || error == EPERM ? ErrorCode::permission_denied
-                                                    : ErrorCode::path_file_access,
-                error == ELOOP ? "is a symbolic link, which is not followed" : system_text(error))
-            .in_file(shown));
+    throw Failure(error == ELOOP                      ? ErrorCode::path_file_access
+                  : error == EACCES || error == EPERM ? ErrorCode::permission_denied
+                                                      : ErrorCode::path_file_access,
+                  error == ELOOP ? "is a symbolic link, which is not followed" : system_text(error))
+        .in_file(shown);
   }
   struct stat info {};
   const char* fault = ::fstat(fd_, &info) != 0 ? "cannot be examined" : not_a_file(info);
   if (fault == nullptr && info.st_uid != ::geteuid()) fault = "belongs to another user";
   if (fault != nullptr) {
     ::close(std::exchange(fd_, -1));
-    throw std::move(Failure(ErrorCode::permission_denied, fault).in_file(shown));
+    throw Failure(ErrorCode::permission_denied, fault).in_file(shown);
   }
   int result = 0;
   do {
@@ -440,8 +437,8 @@ FolderLock::FolderLock(const Folder& folder) {
   const int error = errno;
   ::close(std::exchange(fd_, -1));
   if (error == EWOULDBLOCK) {
-    throw std::move(Failure(ErrorCode::permission_denied, "another run holds the folder")
-                        .in_file(utf8_from_path(folder.path())));
+    throw Failure(ErrorCode::permission_denied, "another run holds the folder")
+        .in_file(utf8_from_path(folder.path()));
   }
   throw io_failure(ErrorCode::path_file_access, error, utf8_from_path(folder.path()));
 }
@@ -458,7 +455,7 @@ void* load_module(const std::filesystem::path& path, std::string_view display_na
     std::error_code ignored;
     const ErrorCode code = std::filesystem::exists(path, ignored) ? ErrorCode::path_file_access
                                                                   : ErrorCode::file_not_found;
-    throw std::move(Failure(code, ::dlerror()).in_file(display_name));
+    throw Failure(code, ::dlerror()).in_file(display_name);
   }
   return module;
 }
@@ -466,8 +463,7 @@ void* load_module(const std::filesystem::path& path, std::string_view display_na
 void* module_function(void* module, const char* name, std::string_view display_name) {
   void* function = ::dlsym(module, name);
   if (function == nullptr) {
-    throw std::move(
-        Failure(ErrorCode::path_file_access, std::string("has no ") + name).in_file(display_name));
+    throw Failure(ErrorCode::path_file_access, std::string("has no ") + name).in_file(display_name);
   }
   return function;
 }

@@ -233,10 +233,9 @@ static void keep_earlier_report(const Folder& folder, ReplacingFile& report) {
       return;
     }
   }
-  throw std::move(
-      Failure(ErrorCode::path_file_access, "the day has " + std::to_string(most_kept) +
-                                               " earlier reports already; move some elsewhere")
-          .in_file(report.name()));
+  throw Failure(ErrorCode::path_file_access, "the day has " + std::to_string(most_kept) +
+                                                 " earlier reports already; move some elsewhere")
+      .in_file(report.name());
 }
 
 // The report takes its name first; the new marker is on the disk, and the old one known to be

@@ -54,11 +54,11 @@ bool LineReader::fill() {
   if (end_ == capacity_) {
     // The buffer holds one line and no line end: the line is longer than the buffer.
     if (capacity_ > max_line_size) {
-      throw std::move(Failure(ErrorCode::out_of_memory, "the line is longer than " +
-                                                            std::to_string(max_line_size) +
-                                                            " bytes, the most a line may hold")
-                          .in_file(name_)
-                          .at_line(line_number_ + 1));
+      throw Failure(ErrorCode::out_of_memory, "the line is longer than " +
+                                                  std::to_string(max_line_size) +
+                                                  " bytes, the most a line may hold")
+          .in_file(name_)
+          .at_line(line_number_ + 1);
     }
     const std::size_t grown = std::min(capacity_ * 2, max_line_size + block_size);
     std::unique_ptr<char[]> bigger(new char[grown]);
@@ -107,9 +107,9 @@ std::optional<std::string_view> LineReader::try_next() {
 
 std::string_view LineReader::next() {
   if (auto line = try_next()) return *line;
-  throw std::move(Failure(ErrorCode::input_past_end, "no line to read")
-                      .in_file(name_)
-                      .at_line(line_number_ + 1));
+  throw Failure(ErrorCode::input_past_end, "no line to read")
+      .in_file(name_)
+      .at_line(line_number_ + 1);
 }
 
 TextWriter::TextWriter(const Folder& folder, std::string_view name, NativeFile::Mode mode,

@@ -83,7 +83,7 @@ TEST(command_line_test, file_names_in_error_lines_keep_utf8_and_escape_the_rest)
       {"\xc3\xa9\xff\xf0\x9f\x98\x80", "\xc3\xa9\\xff\xf0\x9f\x98\x80"},
   };
   for (const auto& c : cases) {
-    const Failure failure = std::move(Failure(ErrorCode::file_not_found, "x").in_file(c.name));
+    const Failure failure = Failure(ErrorCode::file_not_found, "x").in_file(c.name);
     EXPECT_EQ(failure.message(), "error 53: File not found: " + c.shown + ": x") << c.shown;
   }
 }
