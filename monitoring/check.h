@@ -69,6 +69,12 @@ class ReportSummary : public ReportListener {
 // The monitoring plugins' states; each one's value is the exit status the convention gives it.
 enum class CheckState { ok = 0, warning = 1, critical = 2, unknown = 3 };
 
+// "OK", "WARNING", "CRITICAL", "UNKNOWN".
+std::string_view state_name(CheckState state);
+// The shortest text that reads back as the same number; std::nullopt for a sum that overflowed
+// to an infinity.
+std::optional<std::string> number_text(double value);
+
 struct CheckOptions {
   // One JSON object instead of the line.
   bool json = false;
