@@ -18,6 +18,9 @@ target_sources(ravel_options INTERFACE
 
 # The system's calls and resources by their UTF-16 names, as our calls name them.
 target_compile_definitions(ravel_options INTERFACE UNICODE _UNICODE)
+# The platform layer opens, renames and links the files of a folder relative to the folder's
+# handle, which only the native calls of ntdll offer.
+target_link_libraries(ravel_options INTERFACE ntdll)
 
 if(CMAKE_CROSSCOMPILING AND CMAKE_HOST_UNIX)
   # Test discovery and the tests run the programs under wine, in a wine prefix of this build

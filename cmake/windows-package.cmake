@@ -36,6 +36,9 @@ set(CPACK_NSIS_CREATE_ICONS_EXTRA
     "CreateShortCut '$SMPROGRAMS\\\\$STARTMENU_FOLDER\\\\Ravel report console.lnk' '$INSTDIR\\\\bin\\\\ravelbook.exe' '--window --folder C:\\\\Ravel\\\\site'")
 set(CPACK_NSIS_DELETE_ICONS_EXTRA "Delete '$SMPROGRAMS\\\\$MUI_TEMP\\\\Ravel report console.lnk'")
 # The site folder itself, so that the entry and the task find it; an uninstall leaves it, with
-# the site's listing, marker and reports, where it is.
-set(CPACK_NSIS_EXTRA_INSTALL_COMMANDS "CreateDirectory 'C:\\\\Ravel\\\\site'")
+# the site's listing, marker and reports, where it is. It is given to the user who installs, who
+# also creates the task and opens the console: made by an installer run as administrator, it
+# would belong to Administrators, and runs without elevation would refuse it as another's.
+set(CPACK_NSIS_EXTRA_INSTALL_COMMANDS "CreateDirectory 'C:\\\\Ravel\\\\site'
+  ExecWait 'icacls C:\\\\Ravel\\\\site /setowner \\\"$%USERNAME%\\\"'")
 include(CPack)

@@ -1,14 +1,17 @@
 #!/usr/bin/env bash
-# Runs each program on the bundled sample with the Linux build (build/) and under wine with the
-# Windows build (build-windows/), each in a folder of its own under out/compare/, and checks that
+# Runs each program on the bundled sample with a Linux build of the programs alone
+# (build-windows/linux/, apart from the everyday build/) and under wine with the Windows build
+# (build-windows/), each in a folder of its own under out/compare/, and checks that
 # both leave the same bytes: the job table, the interim files, the report and the job marker.
 # Wine must be set up as tools/test-windows.sh leaves it.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 programs=(ravelrun-tinted ravelrun-plain ravelrun-brief ravelbook)
 
-cmake -S "$root" -B "$root/build" -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$root/build" --parallel "$(nproc)" --target "${programs[@]}" >/dev/null
+linux=$root/build-windows/linux
+cmake -S "$root" -B "$linux" -DCMAKE_BUILD_TYPE=Release -DRAVEL_TESTS=OFF -DRAVEL_WINDOW=OFF \
+  >/dev/null
+cmake --build "$linux" --parallel "$(nproc)" --target "${programs[@]}" >/dev/null
 
 compare=$root/out/compare
 rm -rf "$compare"
@@ -22,7 +25,7 @@ for program in "${programs[@]}"; do
     mkdir -p "$folder"
     cp "$root"/sample/{bpdbjobs.txt,jobid.txt,policy_list.txt} "$folder/"
   done
-  cp "$root/build/$([[ $program == ravelbook ]] && echo console || echo batch)/$program" \
+  cp "$linux/$([[ $program == ravelbook ]] && echo console || echo batch)/$program" \
     "$compare/linux/$program/"
   cp "$root/build-windows/$([[ $program == ravelbook ]] && echo console || echo batch)/$program.exe" \
     "$compare/windows/$program/"

@@ -32,6 +32,18 @@ wineserver -p
 trap 'wineserver -k' EXIT
 "$wine" wineboot >/dev/null 2>&1 </dev/null
 
+# A folder and a file of another user, for the owner check's refusal: wine shows a host file of
+# another user as another account's, and keeps no owner that a test would give. Only root can
+# make them.
+if [[ $(id -u) -eq 0 ]]; then
+  other=$build/other-owner
+  rm -rf "$other"
+  mkdir -p "$other"
+  printf 'earlier\r\n' >"$other/out1.txt"
+  chown -R nobody "$other"
+  export RAVEL_OTHER_OWNER_FOLDER="Z:$other"
+fi
+
 ctest --test-dir "$build" --output-on-failure --parallel "$(nproc)"
 "$root/tools/compare-windows-sample.sh"
 
