@@ -34,8 +34,8 @@ std::string_view schedule_type_text(std::string_view code) {
 }
 
 // Checks an interim line as every policy-list line would, and returns its elapsed seconds.
-static std::int32_t checked_elapsed(const LineFields& g) {
-  const std::string_view elapsed = g[interim_elapsed];
+static std::int32_t checked_elapsed(const LineFields& interim) {
+  const std::string_view elapsed = interim[interim_elapsed];
   std::int32_t seconds = 0;
   try {
     seconds = strict_int32(elapsed);
@@ -43,15 +43,15 @@ static std::int32_t checked_elapsed(const LineFields& g) {
     failure.at_field(interim_elapsed);
     throw;
   }
-  retention_text(g[interim_retention]);
-  schedule_type_text(g[interim_schedule_type]);
+  retention_text(interim[interim_retention]);
+  schedule_type_text(interim[interim_schedule_type]);
   return seconds;
 }
 
 // The interim fields after the policy, each after its comma, and CR LF: the row without the
 // policy name that only the group's first row carries. The elapsed seconds become elapsed-time
 // text, the codes their names; the other fields are copied.
-static void make_group_row(const LineFields& g, std::int32_t seconds, std::string& row) {
+static void make_group_row(const LineFields& interim, std::int32_t seconds, std::string& row) {
   char elapsed[elapsed_time_text_size];
   row.clear();
   for (std::size_t column = interim_policy + 1; column < interim_field_count; ++column) {
@@ -59,11 +59,11 @@ static void make_group_row(const LineFields& g, std::int32_t seconds, std::strin
     if (column == interim_elapsed) {
       row.append(elapsed, write_elapsed_time_text(seconds, elapsed));
     } else if (column == interim_retention) {
-      row += retention_text(g[interim_retention]);
+      row += retention_text(interim[interim_retention]);
     } else if (column == interim_schedule_type) {
-      row += schedule_type_text(g[interim_schedule_type]);
+      row += schedule_type_text(interim[interim_schedule_type]);
     } else {
-      row += g[static_cast<std::int64_t>(column)];
+      row += interim[static_cast<std::int64_t>(column)];
     }
   }
   row += "\r\n";
@@ -98,14 +98,14 @@ struct LaterPolicies {
 // kept in memory up to a fixed amount; then the rows of every group go to a scratch file, one
 // piece a group, so that memory stays the same however many jobs there are. The scratch file is
 // removed when the store ends.
-class GroupStore {
+class GroupRows {
  public:
-  GroupStore(std::size_t group_count, const GroupStorage& storage)
+  GroupRows(std::size_t group_count, const ScratchSpace& storage)
       : memory_(storage.memory),
         groups_(group_count),
         folder_(storage.scratch_folder),
         scratch_name_(temporary_name(std::string(job_table_name) + ".groups")) {}
-  ~GroupStore() {
+  ~GroupRows() {
     if (!scratch_writer_) return;
     scratch_reader_ = NativeFile();
     scratch_writer_.reset();
@@ -196,29 +196,29 @@ class GroupStore {
 // The second pass's state: the policy list, and the rows of each group as the interim lines
 // come. The first policy-list line's group is kept like the others, so that nothing reaches the
 // table before the whole interim file has been read.
-class Grouping {
+class PolicyGroups {
  public:
   static constexpr std::size_t first_group = 0;
 
   // `policies` has at least one line.
-  Grouping(LineReader& policies, const GroupStorage& storage)
+  PolicyGroups(LineReader& policies, const ScratchSpace& storage)
       : first_policy_(policies.next()),
         later_(policies),
         store_(later_.names.size() + 1, storage) {}
 
   // Checks every interim line as each policy-list line would, and keeps the rows of its groups.
   void collect(LineReader& interim) {
-    LineFields g;
+    LineFields fields;
     std::string row;
     while (auto line = interim.try_next()) {
       try {
-        g.split(*line);
-        const std::int32_t seconds = checked_elapsed(g);
-        const bool in_first_group = g[interim_policy] == first_policy_;
-        const auto later = later_.group_of_name.find(g[interim_policy]);
+        fields.split(*line);
+        const std::int32_t seconds = checked_elapsed(fields);
+        const bool in_first_group = fields[interim_policy] == first_policy_;
+        const auto later = later_.group_of_name.find(fields[interim_policy]);
         const bool in_later_group = later != later_.group_of_name.end();
         if (!in_first_group && !in_later_group) continue;
-        make_group_row(g, seconds, row);
+        make_group_row(fields, seconds, row);
         if (in_first_group) store_.add(first_group, row);
         if (in_later_group) store_.add(later->second + 1, row);
       } catch (Failure& failure) {
@@ -252,17 +252,17 @@ class Grouping {
 
   const std::string first_policy_;
   const LaterPolicies later_;
-  GroupStore store_;
+  GroupRows store_;
 };
 
 }  // namespace
 
 void group_jobs(LineReader& policies, const std::function<LineReader()>& open_interim,
-                TextWriter& table, const GroupStorage& storage) {
+                TextWriter& table, const ScratchSpace& storage) {
   table.write_line(grouped_table_header);
   if (policies.at_end()) return;
   LineReader interim = open_interim();
-  Grouping grouping(policies, storage);
+  PolicyGroups grouping(policies, storage);
   try {
     grouping.collect(interim);
   } catch (...) {

@@ -19,7 +19,7 @@ std::string_view schedule_type_text(std::string_view code);
 // turn: this many bytes of rows in memory (up to twice that held, as strings grow by doubling),
 // and beyond it a scratch file in this folder (without one, the system's temporary folder),
 // removed at the end.
-struct GroupStorage {
+struct ScratchSpace {
   const Folder* scratch_folder = nullptr;
   std::size_t memory = std::size_t{2} << 20;
 };
@@ -31,6 +31,6 @@ struct GroupStorage {
 // table with the first group's rows before it, as a table made line by line would.
 // The interim file is opened only when the policy list has a line.
 void group_jobs(LineReader& policies, const std::function<LineReader()>& open_interim,
-                TextWriter& table, const GroupStorage& storage = {});
+                TextWriter& table, const ScratchSpace& storage = {});
 
 }  // namespace ravel

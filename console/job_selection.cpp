@@ -24,7 +24,7 @@ static std::string_view trim_spaces(std::string_view text) {
 // One selected job as a line of the interim file, or of the side file with position 1 as its
 // second field. The line is made whole before any of it is written: its fields are read, and its
 // date-time texts made, in the layout's order, so that the first failing one names the fault.
-static void write_selected(TextWriter& out, const LineFields& f, std::int64_t rate_position,
+static void write_selected(TextWriter& out, const LineFields& fields, std::int64_t rate_position,
                            bool side) {
   char instant_texts[2][date_time_text_size];
   std::size_t instants = 0;
@@ -33,20 +33,20 @@ static void write_selected(TextWriter& out, const LineFields& f, std::int64_t ra
   for (const InterimColumn& column : interim_columns) {
     switch (column.source) {
       case Source::field:
-        columns[count++] = f[static_cast<std::int64_t>(column.position)];
+        columns[count++] = fields[static_cast<std::int64_t>(column.position)];
         break;
       case Source::instant: {
         char* const text = instant_texts[instants++];
-        const double seconds = lenient_number(f[static_cast<std::int64_t>(column.position)]);
+        const double seconds = lenient_number(fields[static_cast<std::int64_t>(column.position)]);
         columns[count++] =
             std::string_view(text, write_date_time_text(seconds + display_offset_seconds, text));
         break;
       }
       case Source::rate:
-        columns[count++] = f[rate_position];
+        columns[count++] = fields[rate_position];
         break;
     }
-    if (side && count == 1) columns[count++] = f[side_only_position];
+    if (side && count == 1) columns[count++] = fields[side_only_position];
   }
   out.write_joined(std::span(columns, count));
 }
@@ -83,30 +83,30 @@ static std::span<const std::size_t> selection_positions(std::int64_t count,
 
 void select_jobs(LineReader& listing, TextWriter& interim, TextWriter& side,
                  const ReportingWindow& window) {
-  LineFields f;
+  LineFields fields;
   std::vector<std::size_t> positions;
   while (auto text = listing.try_next()) {
     try {
       const std::int64_t field_count = count_fields(*text);
-      f.pick(*text, field_count, selection_positions(field_count, positions));
-      const double start = strict_number(f[start_position]);
+      fields.pick(*text, field_count, selection_positions(field_count, positions));
+      const double start = strict_number(fields[start_position]);
       if (start == 0 || start > window.end) continue;
       // Newest first: the first job that started before the window ends the pass.
       if (start < window.start) break;
 
-      const std::int64_t n = f.count();
-      const auto back = [n](std::size_t from_end) {
-        return n - static_cast<std::int64_t>(from_end);
+      const auto back = [field_count](std::size_t from_end) {
+        return field_count - static_cast<std::int64_t>(from_end);
       };
-      const std::string_view selector = trim_spaces(f[back(selector_from_end)]);
+      const std::string_view selector = trim_spaces(fields[back(selector_from_end)]);
       if (!selector.empty()) {
-        if (strict_number(selector) == 1) write_selected(interim, f, back(rate_from_end), false);
+        if (strict_number(selector) == 1)
+          write_selected(interim, fields, back(rate_from_end), false);
         continue;
       }
-      if (trim_spaces(f[storage_unit_position]).empty()) {
-        write_selected(side, f, back(rate_from_end), true);
+      if (trim_spaces(fields[storage_unit_position]).empty()) {
+        write_selected(side, fields, back(rate_from_end), true);
       } else {
-        write_selected(interim, f, back(storage_unit_rate_from_end), false);
+        write_selected(interim, fields, back(storage_unit_rate_from_end), false);
       }
     } catch (Failure& failure) {
       failure.in_file(listing.name()).at_line(listing.line_number());
