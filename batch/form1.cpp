@@ -1,11 +1,11 @@
-#include "form1.h"
+#include "batch/form1.h"
 
 #include <utility>
 
-#include "job_table.h"
-#include "platform.h"
+#include "pipeline/job_table.h"
+#include "pipeline/platform.h"
 
-namespace ravel {
+namespace ravel::batch {
 
 Form1::Form1(const Edition& edition, std::filesystem::path folder)
     : edition_(edition), folder_(std::move(folder)) {}
@@ -23,4 +23,4 @@ void Form1::Command4_Click() {
 
 void Form1::generate_file(const Folder& folder) { ravel::generate_file(folder, edition_); }
 
-}  // namespace ravel
+}  // namespace ravel::batch

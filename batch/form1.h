@@ -3,10 +3,10 @@
 
 #include <filesystem>
 
-#include "edition.h"
-#include "report.h"
+#include "pipeline/edition.h"
+#include "pipeline/report.h"
 
-namespace ravel {
+namespace ravel::batch {
 
 class Form1 {
  public:
@@ -33,4 +33,4 @@ class Form1 {
   std::filesystem::path folder_;
 };
 
-}  // namespace ravel
+}  // namespace ravel::batch

@@ -6,10 +6,10 @@
 #include <optional>
 #include <string>
 
-#include "check.h"
-#include "command_line.h"
-#include "form1.h"
-#include "platform.h"
+#include "batch/form1.h"
+#include "monitoring/check.h"
+#include "pipeline/command_line.h"
+#include "pipeline/platform.h"
 
 static constexpr const char* usage_text =
     "Usage: " RAVEL_PROGRAM
@@ -85,7 +85,7 @@ int main(int argc, char** argv) {
   std::optional<ravel::Check> check;
   if (request.check) check.emplace(*request.check);
   try {
-    ravel::Form1 form(ravel::RAVEL_EDITION, ravel::data_folder(request.folder));
+    ravel::batch::Form1 form(ravel::RAVEL_EDITION, ravel::data_folder(request.folder));
     if (check) form.listener = &check->summary();
     form.owner_rule = request.owner_rule;
     form.Form_Load();

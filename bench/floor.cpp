@@ -21,7 +21,7 @@
 #include <string_view>
 #include <vector>
 
-#include "command_line.h"
+#include "pipeline/command_line.h"
 
 namespace ravel {
 namespace {

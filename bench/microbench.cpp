@@ -9,17 +9,17 @@
 #include <string_view>
 #include <vector>
 
-#include "date_time.h"
-#include "edition.h"
-#include "elapsed_time.h"
-#include "fields.h"
-#include "job_grouping.h"
-#include "job_selection.h"
-#include "job_table.h"
-#include "numeric.h"
-#include "process_listing.h"
-#include "report.h"
-#include "text_file.h"
+#include "pipeline/date_time.h"
+#include "pipeline/edition.h"
+#include "pipeline/elapsed_time.h"
+#include "pipeline/fields.h"
+#include "console/job_grouping.h"
+#include "console/job_selection.h"
+#include "pipeline/job_table.h"
+#include "pipeline/numeric.h"
+#include "console/process_listing.h"
+#include "pipeline/report.h"
+#include "pipeline/text_file.h"
 #include "tools/listing_generator.h"
 
 namespace ravel {

@@ -1,17 +1,17 @@
-#include "form1.h"
+#include "console/form1.h"
 
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <utility>
 
-#include "date_time.h"
-#include "edition.h"
-#include "failure.h"
-#include "job_grouping.h"
-#include "job_selection.h"
-#include "process_listing.h"
-#include "report.h"
+#include "console/job_grouping.h"
+#include "console/job_selection.h"
+#include "console/process_listing.h"
+#include "pipeline/date_time.h"
+#include "pipeline/edition.h"
+#include "pipeline/failure.h"
+#include "pipeline/report.h"
 
 namespace ravel {
 
@@ -26,7 +26,8 @@ std::int32_t picked_seconds(const LocalDateTime& date, const LocalDateTime& time
   return static_cast<std::int32_t>(seconds);
 }
 
-Form1::Form1(std::filesystem::path folder, std::filesystem::path store, ConsoleControls controls)
+console::Form1::Form1(std::filesystem::path folder, std::filesystem::path store,
+                      ConsoleControls controls)
     : dp1(controls.dp1),
       tp1(controls.tp1),
       dp2(controls.dp2),
@@ -35,19 +36,19 @@ Form1::Form1(std::filesystem::path folder, std::filesystem::path store, ConsoleC
       store_(std::move(store)),
       dialogs_(controls.dialogs) {}
 
-void Form1::set_up_time_pickers() {
+void console::Form1::set_up_time_pickers() {
   tp1.set_Format(1);
   tp1.set_CustomFormat("HH:mm:ss");
   tp2.set_Format(1);
   tp2.set_CustomFormat("HH:mm:ss");
 }
 
-void Form1::Form_Load() {
+void console::Form1::Form_Load() {
   set_up_time_pickers();
   Command4_Click();
 }
 
-void Form1::Command3_Click() {
+void console::Form1::Command3_Click() {
   const std::int32_t start = picked_seconds(dp1.Value(), tp1.Value());
   const std::int32_t end = picked_seconds(dp2.Value(), tp2.Value());
   window_start = start;
@@ -57,7 +58,7 @@ void Form1::Command3_Click() {
 }
 
 // Each action leaves the leftovers of killed runs until it has found its inputs and completed.
-void Form1::Command1_Click() {
+void console::Form1::Command1_Click() {
   const Folder folder(folder_);
   const FolderLock lock = hold_folder(folder, owner_rule);
   Command3_Click();
@@ -67,7 +68,7 @@ void Form1::Command1_Click() {
   remove_leftovers(folder);
 }
 
-std::optional<UpdateOutcome> Form1::Command2_Click() {
+std::optional<UpdateOutcome> console::Form1::Command2_Click() {
   const Folder store(store_);
   const FolderLock lock = hold_folder(store, owner_rule);
   const double last = newest_stored_job(store);
@@ -78,7 +79,7 @@ std::optional<UpdateOutcome> Form1::Command2_Click() {
   return outcome;
 }
 
-void Form1::Command4_Click() {
+void console::Form1::Command4_Click() {
   const Folder folder(folder_);
   const FolderLock lock = hold_folder(folder, owner_rule);
   run_report(folder, console_edition, ReportingWindow{window_start, window_end}, local_today(),

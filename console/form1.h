@@ -7,9 +7,9 @@
 #include <optional>
 #include <string_view>
 
-#include "picker.h"
-#include "report.h"
-#include "update.h"
+#include "console/picker.h"
+#include "console/update.h"
+#include "pipeline/report.h"
 
 namespace ravel {
 
@@ -35,6 +35,8 @@ struct ConsoleControls {
 // 86400 seconds; outside the signed 32-bit range (before 1901-12-13 20:45:52 or after
 // 2038-01-19 03:14:07) it fails with "Overflow".
 std::int32_t picked_seconds(const LocalDateTime& date, const LocalDateTime& time);
+
+namespace console {
 
 class Form1 {
  public:
@@ -76,5 +78,7 @@ class Form1 {
   std::filesystem::path store_;
   ConsoleDialogs& dialogs_;
 };
+
+}  // namespace console
 
 }  // namespace ravel

@@ -1,4 +1,4 @@
-#include "form_layout.h"
+#include "console/form_layout.h"
 
 #include <cmath>
 

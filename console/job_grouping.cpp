@@ -1,4 +1,4 @@
-#include "job_grouping.h"
+#include "console/job_grouping.h"
 
 #include <cstdint>
 #include <memory>
@@ -8,13 +8,13 @@
 #include <utility>
 #include <vector>
 
-#include "edition.h"
-#include "elapsed_time.h"
-#include "failure.h"
-#include "fields.h"
-#include "job_table.h"
-#include "numeric.h"
-#include "process_columns.h"
+#include "console/process_columns.h"
+#include "pipeline/edition.h"
+#include "pipeline/elapsed_time.h"
+#include "pipeline/failure.h"
+#include "pipeline/fields.h"
+#include "pipeline/job_table.h"
+#include "pipeline/numeric.h"
 
 namespace ravel {
 

@@ -7,7 +7,7 @@
 #include <functional>
 #include <string_view>
 
-#include "text_file.h"
+#include "pipeline/text_file.h"
 
 namespace ravel {
 

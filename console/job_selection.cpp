@@ -1,4 +1,4 @@
-#include "job_selection.h"
+#include "console/job_selection.h"
 
 #include <algorithm>
 #include <array>
@@ -7,11 +7,11 @@
 #include <span>
 #include <vector>
 
-#include "date_time.h"
-#include "failure.h"
-#include "fields.h"
-#include "numeric.h"
-#include "process_columns.h"
+#include "console/process_columns.h"
+#include "pipeline/date_time.h"
+#include "pipeline/failure.h"
+#include "pipeline/fields.h"
+#include "pipeline/numeric.h"
 
 namespace ravel {
 

@@ -2,8 +2,8 @@
 // The Process action's first pass: the jobs of the reporting window, from the job listing into
 // the interim file and the side file.
 
-#include "report.h"
-#include "text_file.h"
+#include "pipeline/report.h"
+#include "pipeline/text_file.h"
 
 namespace ravel {
 

@@ -10,12 +10,12 @@
 #include <string_view>
 #include <system_error>
 
-#include "check.h"
-#include "command_line.h"
-#include "failure.h"
-#include "form1.h"
-#include "platform.h"
-#include "window_module.h"
+#include "console/form1.h"
+#include "console/window_module.h"
+#include "monitoring/check.h"
+#include "pipeline/command_line.h"
+#include "pipeline/failure.h"
+#include "pipeline/platform.h"
 
 namespace {
 
@@ -156,7 +156,7 @@ std::optional<ravel::UpdateOutcome> run_without_window(const Request& request,
                                                        ravel::ReportListener* listener) {
   ravel::ValuePicker dp1, tp1, dp2, tp2;
   CommandLineDialogs dialogs(request.update_file);
-  ravel::Form1 form(folder, request.store, {dp1, tp1, dp2, tp2, dialogs});
+  ravel::console::Form1 form(folder, request.store, {dp1, tp1, dp2, tp2, dialogs});
   form.listener = listener;
   form.owner_rule = request.owner_rule;
   if (request.action == Request::Action::update) return form.Command2_Click();
@@ -186,9 +186,9 @@ std::filesystem::path window_module_path() {
 // the program.
 bool run_window(int& argc, char** argv, const std::filesystem::path& folder,
                 const std::filesystem::path& store, ravel::OwnerRule owner_rule) {
-  void* module = nullptr;
+  ravel::WindowMain run = nullptr;
   try {
-    module = ravel::load_module(window_module_path(), RAVEL_WINDOW_MODULE);
+    run = ravel::load_window_main(window_module_path(), RAVEL_WINDOW_MODULE);
   } catch (ravel::Failure& failure) {
     // A server install leaves the window out; say where it comes from.
     if (failure.code() == ravel::ErrorCode::file_not_found) {
@@ -196,8 +196,6 @@ bool run_window(int& argc, char** argv, const std::filesystem::path& folder,
     }
     throw;
   }
-  const auto run = reinterpret_cast<ravel::WindowMain>(
-      ravel::module_function(module, ravel::window_main_name, RAVEL_WINDOW_MODULE));
   return run(&argc, argv, ravel::utf8_from_path(folder).c_str(),
              ravel::utf8_from_path(store).c_str(),
              owner_rule == ravel::OwnerRule::any_owner ? 1 : 0) == 0;

@@ -1,8 +1,8 @@
-#include "picker.h"
+#include "console/picker.h"
 
 #include <chrono>
 
-#include "date_time.h"
+#include "pipeline/date_time.h"
 
 namespace ravel {
 

@@ -1,10 +1,10 @@
-#include "process_listing.h"
+#include "console/process_listing.h"
 
-#include "edition.h"
-#include "job_grouping.h"
-#include "job_selection.h"
-#include "job_table.h"
-#include "text_file.h"
+#include "console/job_grouping.h"
+#include "console/job_selection.h"
+#include "pipeline/edition.h"
+#include "pipeline/job_table.h"
+#include "pipeline/text_file.h"
 
 namespace ravel {
 

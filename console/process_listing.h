@@ -4,8 +4,8 @@
 #include <filesystem>
 #include <string_view>
 
-#include "report.h"
-#include "text_file.h"
+#include "pipeline/report.h"
+#include "pipeline/text_file.h"
 
 namespace ravel {
 

@@ -1,11 +1,11 @@
-#include "update.h"
+#include "console/update.h"
 
 #include <string>
 
-#include "failure.h"
-#include "numeric.h"
-#include "platform.h"
-#include "text_file.h"
+#include "pipeline/failure.h"
+#include "pipeline/numeric.h"
+#include "pipeline/platform.h"
+#include "pipeline/text_file.h"
 
 namespace ravel {
 

@@ -5,7 +5,7 @@
 #include <optional>
 #include <string_view>
 
-#include "platform.h"
+#include "pipeline/platform.h"
 
 namespace ravel {
 

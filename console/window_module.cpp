@@ -1,27 +1,43 @@
-#include "window_module.h"
-
-#include <QApplication>
-#include <type_traits>
-
-#include "platform.h"
-#include "window.h"
+#include "console/window_module.h"
 
 #ifdef _WIN32
-#define RAVEL_EXPORT __declspec(dllexport)
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
 #else
-#define RAVEL_EXPORT __attribute__((visibility("default")))
+#include <dlfcn.h>
 #endif
 
-extern "C" RAVEL_EXPORT int ravelbook_window_main(int* argc, char** argv, const char* folder,
-                                                  const char* store_folder, int any_owner) {
-  QApplication application(*argc, argv);
-  ravel::ConsoleWindow window(ravel::path_from_utf8(folder), ravel::path_from_utf8(store_folder));
-  if (any_owner != 0) window.set_owner_rule(ravel::OwnerRule::any_owner);
-  window.set_up_time_pickers();
-  window.show();
-  QApplication::exec();
-  return window.failed() ? 1 : 0;
+#include <string>
+#include <system_error>
+
+#include "pipeline/failure.h"
+
+namespace ravel {
+
+// The module stays loaded until the program ends: the window runs in it until then.
+WindowMain load_window_main(const std::filesystem::path& path, std::string_view display_name) {
+  std::error_code ignored;
+  const ErrorCode missing = std::filesystem::exists(path, ignored) ? ErrorCode::path_file_access
+                                                                   : ErrorCode::file_not_found;
+#ifdef _WIN32
+  HMODULE module = ::LoadLibraryW(path.c_str());
+  if (module == nullptr) {
+    throw Failure(missing, "cannot load it: system error " + std::to_string(::GetLastError()))
+        .in_file(display_name);
+  }
+  const auto entry = reinterpret_cast<void*>(::GetProcAddress(module, window_main_name));
+#else
+  void* module = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (module == nullptr) throw Failure(missing, ::dlerror()).in_file(display_name);
+  void* const entry = ::dlsym(module, window_main_name);
+#endif
+  if (entry == nullptr) {
+    throw Failure(ErrorCode::path_file_access, std::string("has no ") + window_main_name)
+        .in_file(display_name);
+  }
+  return reinterpret_cast<WindowMain>(entry);
 }
 
-// The program checks the entry's type where it looks the entry up.
-static_assert(std::is_same_v<decltype(&ravelbook_window_main), ravel::WindowMain>);
+}  // namespace ravel

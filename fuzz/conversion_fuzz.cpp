@@ -10,10 +10,10 @@
 #include <optional>
 #include <string>
 
-#include "edition.h"
-#include "fuzz_support.h"
-#include "job_table.h"
-#include "text_file.h"
+#include "pipeline/edition.h"
+#include "fuzz/fuzz_support.h"
+#include "pipeline/job_table.h"
+#include "pipeline/text_file.h"
 
 namespace ravel::fuzz {
 

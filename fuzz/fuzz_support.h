@@ -15,8 +15,8 @@
 #include <string_view>
 #include <vector>
 
-#include "failure.h"
-#include "plain_text.h"
+#include "pipeline/failure.h"
+#include "tests/plain_text.h"
 
 namespace ravel::fuzz {
 

@@ -12,8 +12,8 @@
 #include <optional>
 #include <string>
 
-#include "fuzz_support.h"
-#include "numeric.h"
+#include "fuzz/fuzz_support.h"
+#include "pipeline/numeric.h"
 
 namespace ravel::fuzz {
 

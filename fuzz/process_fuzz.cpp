@@ -8,14 +8,14 @@
 #include <functional>
 #include <string>
 
-#include "date_time.h"
-#include "edition.h"
-#include "elapsed_time.h"
-#include "fuzz_support.h"
-#include "job_grouping.h"
-#include "job_selection.h"
-#include "numeric.h"
-#include "process_listing.h"
+#include "pipeline/date_time.h"
+#include "pipeline/edition.h"
+#include "pipeline/elapsed_time.h"
+#include "fuzz/fuzz_support.h"
+#include "console/job_grouping.h"
+#include "console/job_selection.h"
+#include "pipeline/numeric.h"
+#include "console/process_listing.h"
 
 namespace ravel::fuzz {
 

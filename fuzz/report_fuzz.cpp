@@ -10,13 +10,13 @@
 #include <optional>
 #include <string>
 
-#include "check.h"
-#include "date_time.h"
-#include "edition.h"
-#include "elapsed_time.h"
-#include "fuzz_support.h"
-#include "numeric.h"
-#include "report.h"
+#include "monitoring/check.h"
+#include "pipeline/date_time.h"
+#include "pipeline/edition.h"
+#include "pipeline/elapsed_time.h"
+#include "fuzz/fuzz_support.h"
+#include "pipeline/numeric.h"
+#include "pipeline/report.h"
 
 namespace ravel::fuzz {
 

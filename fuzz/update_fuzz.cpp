@@ -8,9 +8,9 @@
 #include <optional>
 #include <string>
 
-#include "fuzz_support.h"
-#include "numeric.h"
-#include "update.h"
+#include "fuzz/fuzz_support.h"
+#include "pipeline/numeric.h"
+#include "console/update.h"
 
 namespace ravel::fuzz {
 

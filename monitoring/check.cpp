@@ -1,4 +1,4 @@
-#include "check.h"
+#include "monitoring/check.h"
 
 #include <algorithm>
 #include <charconv>
@@ -10,10 +10,10 @@
 #include <system_error>
 #include <utility>
 
-#include "check_json.h"
-#include "date_time.h"
-#include "failure.h"
-#include "numeric.h"
+#include "monitoring/check_json.h"
+#include "pipeline/date_time.h"
+#include "pipeline/failure.h"
+#include "pipeline/numeric.h"
 
 namespace ravel {
 

@@ -10,8 +10,8 @@
 #include <string_view>
 #include <vector>
 
-#include "command_line.h"
-#include "report.h"
+#include "pipeline/command_line.h"
+#include "pipeline/report.h"
 
 namespace ravel {
 

@@ -1,4 +1,4 @@
-#include "check_json.h"
+#include "monitoring/check_json.h"
 
 #include <cstdio>
 #include <filesystem>
@@ -7,7 +7,7 @@
 #include <system_error>
 #include <vector>
 
-#include "platform.h"
+#include "pipeline/platform.h"
 
 namespace ravel {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "check.h"
+#include "monitoring/check.h"
 
 namespace ravel {
 

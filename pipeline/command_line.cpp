@@ -1,4 +1,4 @@
-#include "command_line.h"
+#include "pipeline/command_line.h"
 
 #include <algorithm>
 #include <charconv>
@@ -6,8 +6,8 @@
 #include <system_error>
 #include <utility>
 
-#include "failure.h"
-#include "platform.h"
+#include "pipeline/failure.h"
+#include "pipeline/platform.h"
 
 namespace ravel {
 

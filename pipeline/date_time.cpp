@@ -1,11 +1,11 @@
-#include "date_time.h"
+#include "pipeline/date_time.h"
 
 #include <chrono>
 #include <cmath>
 #include <optional>
 #include <string>
 
-#include "failure.h"
+#include "pipeline/failure.h"
 
 namespace ravel {
 

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform.h"
+#include "pipeline/platform.h"
 
 namespace ravel {
 

@@ -1,4 +1,4 @@
-#include "failure.h"
+#include "pipeline/failure.h"
 
 #include <utility>
 

@@ -1,11 +1,11 @@
-#include "fields.h"
+#include "pipeline/fields.h"
 
 #include <algorithm>
 #include <bit>
 #include <cstdint>
 #include <string>
 
-#include "scanner.h"
+#include "pipeline/scanner.h"
 
 #if RAVEL_PICK_BMI2
 #include <immintrin.h>

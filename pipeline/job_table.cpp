@@ -1,12 +1,12 @@
-#include "job_table.h"
+#include "pipeline/job_table.h"
 
 #include <algorithm>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "failure.h"
-#include "fields.h"
+#include "pipeline/failure.h"
+#include "pipeline/fields.h"
 
 namespace ravel {
 

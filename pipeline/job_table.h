@@ -6,8 +6,8 @@
 #include <optional>
 #include <string_view>
 
-#include "edition.h"
-#include "text_file.h"
+#include "pipeline/edition.h"
+#include "pipeline/text_file.h"
 
 namespace ravel {
 

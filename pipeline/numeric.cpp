@@ -1,11 +1,11 @@
-#include "numeric.h"
+#include "pipeline/numeric.h"
 
 #include <charconv>
 #include <cmath>
 #include <limits>
 #include <string>
 
-#include "failure.h"
+#include "pipeline/failure.h"
 
 namespace ravel {
 

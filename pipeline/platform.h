@@ -191,11 +191,6 @@ class FolderLock {
 #endif
 };
 
-// Loads a shared library at run time; a missing file fails with "File not found".
-void* load_module(const std::filesystem::path& path, std::string_view display_name);
-// The address of a function a loaded module exports.
-void* module_function(void* module, const char* name, std::string_view display_name);
-
 // The current local date of the machine.
 CivilDate local_today();
 

@@ -1,5 +1,4 @@
 #include <dirent.h>
-#include <dlfcn.h>
 #include <fcntl.h>
 #include <pwd.h>
 #include <stdio.h>
@@ -14,8 +13,8 @@
 #include <string>
 #include <utility>
 
-#include "failure.h"
-#include "platform.h"
+#include "pipeline/failure.h"
+#include "pipeline/platform.h"
 
 namespace ravel {
 
@@ -447,25 +446,6 @@ FolderLock::FolderLock(FolderLock&& other) noexcept : fd_(std::exchange(other.fd
 
 FolderLock::~FolderLock() {
   if (fd_ >= 0) ::close(fd_);
-}
-
-void* load_module(const std::filesystem::path& path, std::string_view display_name) {
-  void* module = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (module == nullptr) {
-    std::error_code ignored;
-    const ErrorCode code = std::filesystem::exists(path, ignored) ? ErrorCode::path_file_access
-                                                                  : ErrorCode::file_not_found;
-    throw Failure(code, ::dlerror()).in_file(display_name);
-  }
-  return module;
-}
-
-void* module_function(void* module, const char* name, std::string_view display_name) {
-  void* function = ::dlsym(module, name);
-  if (function == nullptr) {
-    throw Failure(ErrorCode::path_file_access, std::string("has no ") + name).in_file(display_name);
-  }
-  return function;
 }
 
 CivilDate local_today() {

@@ -1,4 +1,4 @@
-#include "platform.h"
+#include "pipeline/platform.h"
 
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
@@ -19,8 +19,8 @@
 #include <utility>
 #include <vector>
 
-#include "failure.h"
-#include "platform_windows.h"
+#include "pipeline/failure.h"
+#include "pipeline/platform_windows.h"
 
 namespace ravel {
 
@@ -817,27 +817,6 @@ void show_utf8_in_console() {
   if (previous != 0 || current == 0 || current == CP_UTF8 || !::SetConsoleOutputCP(CP_UTF8)) return;
   previous = current;
   std::atexit([] { ::SetConsoleOutputCP(previous); });
-}
-
-void* load_module(const std::filesystem::path& path, std::string_view display_name) {
-  HMODULE module = ::LoadLibraryW(path.c_str());
-  if (module == nullptr) {
-    const DWORD error = ::GetLastError();
-    const ErrorCode code = ::GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES
-                               ? ErrorCode::file_not_found
-                               : ErrorCode::path_file_access;
-    throw std::move(Failure(code, system_text(error)).in_file(display_name));
-  }
-  return reinterpret_cast<void*>(module);
-}
-
-void* module_function(void* module, const char* name, std::string_view display_name) {
-  FARPROC function = ::GetProcAddress(static_cast<HMODULE>(module), name);
-  if (function == nullptr) {
-    throw std::move(
-        Failure(ErrorCode::path_file_access, std::string("has no ") + name).in_file(display_name));
-  }
-  return reinterpret_cast<void*>(function);
 }
 
 CivilDate local_today() {

@@ -4,7 +4,7 @@
 
 #include <string_view>
 
-#include "platform.h"
+#include "pipeline/platform.h"
 
 namespace ravel {
 

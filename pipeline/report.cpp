@@ -1,17 +1,17 @@
-#include "report.h"
+#include "pipeline/report.h"
 
 #include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
 
-#include "date_time.h"
-#include "elapsed_time.h"
-#include "failure.h"
-#include "fields.h"
-#include "job_table.h"
-#include "numeric.h"
-#include "scanner.h"
+#include "pipeline/date_time.h"
+#include "pipeline/elapsed_time.h"
+#include "pipeline/failure.h"
+#include "pipeline/fields.h"
+#include "pipeline/job_table.h"
+#include "pipeline/numeric.h"
+#include "pipeline/scanner.h"
 
 namespace ravel {
 

@@ -8,9 +8,9 @@
 #include <string_view>
 #include <vector>
 
-#include "edition.h"
-#include "platform.h"
-#include "text_file.h"
+#include "pipeline/edition.h"
+#include "pipeline/platform.h"
+#include "pipeline/text_file.h"
 
 namespace ravel {
 

@@ -1,4 +1,4 @@
-#include "text_file.h"
+#include "pipeline/text_file.h"
 
 #include <algorithm>
 #include <cstring>
@@ -6,7 +6,7 @@
 #include <string>
 #include <utility>
 
-#include "failure.h"
+#include "pipeline/failure.h"
 
 namespace ravel {
 

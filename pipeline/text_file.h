@@ -11,8 +11,8 @@
 #include <string>
 #include <string_view>
 
-#include "platform.h"
-#include "scanner.h"
+#include "pipeline/platform.h"
+#include "pipeline/scanner.h"
 
 namespace ravel {
 

@@ -1,7 +1,7 @@
 // Monitoring mode of the built programs: the run as without it, then one line or one JSON object
 // on standard output and the state as exit status.
 
-#include "check.h"
+#include "monitoring/check.h"
 
 #include <gtest/gtest.h>
 
@@ -10,10 +10,10 @@
 #include <string_view>
 #include <vector>
 
-#include "platform.h"
-#include "program_run.h"
-#include "report.h"
-#include "test_folder.h"
+#include "pipeline/platform.h"
+#include "pipeline/report.h"
+#include "tests/program_run.h"
+#include "tests/test_folder.h"
 
 namespace ravel {
 namespace {

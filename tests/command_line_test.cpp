@@ -1,4 +1,4 @@
-#include "command_line.h"
+#include "pipeline/command_line.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "failure.h"
+#include "pipeline/failure.h"
 
 namespace ravel {
 namespace {

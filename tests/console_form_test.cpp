@@ -3,10 +3,10 @@
 #include <string>
 #include <vector>
 
-#include "failure.h"
-#include "form1.h"
-#include "report.h"
-#include "test_folder.h"
+#include "console/form1.h"
+#include "pipeline/failure.h"
+#include "pipeline/report.h"
+#include "tests/test_folder.h"
 
 namespace ravel {
 namespace {
@@ -34,7 +34,7 @@ class console_form_test : public ::testing::Test {
   testing::TestFolder store;
   ValuePicker dp1, tp1, dp2, tp2;
   ScriptedDialogs dialogs;
-  Form1 form{folder.path(), store.path(), {dp1, tp1, dp2, tp2, dialogs}};
+  console::Form1 form{folder.path(), store.path(), {dp1, tp1, dp2, tp2, dialogs}};
 };
 
 TEST_F(console_form_test, reporting_window_from_the_pickers) {

@@ -37,11 +37,11 @@
 #include <tuple>
 #include <vector>
 
-#include "command_line.h"
-#include "crash_check_model.h"
-#include "crash_check_promises.h"
-#include "crash_check_trace.h"
-#include "date_time.h"
+#include "pipeline/command_line.h"
+#include "pipeline/date_time.h"
+#include "tests/crash_check_model.h"
+#include "tests/crash_check_promises.h"
+#include "tests/crash_check_trace.h"
 #include "tools/listing_generator.h"
 
 extern char** environ;

@@ -1,4 +1,4 @@
-#include "crash_check_model.h"
+#include "tests/crash_check_model.h"
 
 #include <fcntl.h>
 #include <stdio.h>

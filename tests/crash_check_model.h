@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "crash_check_trace.h"
+#include "tests/crash_check_trace.h"
 
 namespace ravel::crash_check {
 

@@ -1,10 +1,10 @@
-#include "crash_check_promises.h"
+#include "tests/crash_check_promises.h"
 
 #include <algorithm>
 #include <limits>
 #include <optional>
 
-#include "numeric.h"
+#include "pipeline/numeric.h"
 
 namespace ravel::crash_check {
 

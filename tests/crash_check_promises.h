@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "crash_check_model.h"
+#include "tests/crash_check_model.h"
 
 namespace ravel::crash_check {
 

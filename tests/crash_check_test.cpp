@@ -21,10 +21,10 @@
 #include <utility>
 #include <vector>
 
-#include "crash_check_model.h"
-#include "crash_check_promises.h"
-#include "crash_check_trace.h"
-#include "test_folder.h"
+#include "tests/crash_check_model.h"
+#include "tests/crash_check_promises.h"
+#include "tests/crash_check_trace.h"
+#include "tests/test_folder.h"
 
 namespace ravel::crash_check {
 namespace {

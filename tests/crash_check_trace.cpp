@@ -1,4 +1,4 @@
-#include "crash_check_trace.h"
+#include "tests/crash_check_trace.h"
 
 #include <fcntl.h>
 #include <stdio.h>

@@ -1,8 +1,8 @@
-#include "date_time.h"
+#include "pipeline/date_time.h"
 
 #include <gtest/gtest.h>
 
-#include "failure.h"
+#include "pipeline/failure.h"
 
 namespace ravel {
 namespace {

@@ -1,6 +1,6 @@
 // The form's layout rules that every window shares: twips and pixels, and the credit marquee.
 
-#include "form_layout.h"
+#include "console/form_layout.h"
 
 #include <gtest/gtest.h>
 

@@ -11,16 +11,16 @@
 #include <string_view>
 #include <vector>
 
-#include "edition.h"
-#include "job_grouping.h"
-#include "job_selection.h"
-#include "job_table.h"
-#include "numeric.h"
-#include "plain_text.h"
-#include "process_listing.h"
-#include "report.h"
-#include "test_folder.h"
-#include "text_file.h"
+#include "console/job_grouping.h"
+#include "console/job_selection.h"
+#include "console/process_listing.h"
+#include "pipeline/edition.h"
+#include "pipeline/job_table.h"
+#include "pipeline/numeric.h"
+#include "pipeline/report.h"
+#include "pipeline/text_file.h"
+#include "tests/plain_text.h"
+#include "tests/test_folder.h"
 #include "tools/listing_generator.h"
 
 namespace ravel {

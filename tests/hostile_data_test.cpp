@@ -9,13 +9,13 @@
 #include <string>
 #include <vector>
 
-#include "edition.h"
-#include "failure.h"
-#include "platform.h"
-#include "program_run.h"
-#include "report.h"
-#include "test_folder.h"
-#include "text_file.h"
+#include "pipeline/edition.h"
+#include "pipeline/failure.h"
+#include "pipeline/platform.h"
+#include "pipeline/report.h"
+#include "pipeline/text_file.h"
+#include "tests/program_run.h"
+#include "tests/test_folder.h"
 
 namespace ravel {
 namespace {

@@ -1,4 +1,4 @@
-#include "job_table.h"
+#include "pipeline/job_table.h"
 
 #include <gtest/gtest.h>
 
@@ -6,8 +6,8 @@
 #include <map>
 #include <string>
 
-#include "failure.h"
-#include "test_folder.h"
+#include "pipeline/failure.h"
+#include "tests/test_folder.h"
 
 namespace ravel {
 namespace {

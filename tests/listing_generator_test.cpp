@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "fields.h"
+#include "pipeline/fields.h"
 #include "tools/genlisting_command.h"
 
 namespace ravel {

@@ -1,4 +1,4 @@
-#include "numeric.h"
+#include "pipeline/numeric.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <limits>
 #include <string>
 
-#include "failure.h"
+#include "pipeline/failure.h"
 
 namespace ravel {
 namespace {

@@ -1,7 +1,7 @@
 // The platform layer where Windows and POSIX differ most: replacing a file that another program
 // holds open, files held open here while others replace them, and the hold on a folder.
 
-#include "platform.h"
+#include "pipeline/platform.h"
 
 #include <gtest/gtest.h>
 
@@ -18,9 +18,9 @@
 #include <windows.h>
 #endif
 
-#include "failure.h"
-#include "test_folder.h"
-#include "text_file.h"
+#include "pipeline/failure.h"
+#include "pipeline/text_file.h"
+#include "tests/test_folder.h"
 
 namespace ravel {
 namespace {

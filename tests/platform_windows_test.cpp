@@ -18,11 +18,11 @@
 #include <string>
 #include <thread>
 
-#include "failure.h"
-#include "platform.h"
-#include "platform_windows.h"
-#include "test_folder.h"
-#include "text_file.h"
+#include "pipeline/failure.h"
+#include "pipeline/platform.h"
+#include "pipeline/platform_windows.h"
+#include "pipeline/text_file.h"
+#include "tests/test_folder.h"
 
 namespace ravel {
 namespace {

@@ -6,12 +6,12 @@
 #include <string>
 #include <vector>
 
-#include "edition.h"
-#include "failure.h"
-#include "job_grouping.h"
-#include "job_selection.h"
-#include "process_listing.h"
-#include "test_folder.h"
+#include "console/job_grouping.h"
+#include "console/job_selection.h"
+#include "console/process_listing.h"
+#include "pipeline/edition.h"
+#include "pipeline/failure.h"
+#include "tests/test_folder.h"
 
 namespace ravel {
 namespace {

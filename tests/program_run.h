@@ -19,8 +19,8 @@
 #include <string>
 #include <vector>
 
-#include "platform.h"
-#include "test_folder.h"
+#include "pipeline/platform.h"
+#include "tests/test_folder.h"
 
 namespace ravel::testing {
 

@@ -7,10 +7,10 @@
 #include <filesystem>
 #include <string>
 
-#include "platform.h"
-#include "program_run.h"
-#include "report.h"
-#include "test_folder.h"
+#include "pipeline/platform.h"
+#include "pipeline/report.h"
+#include "tests/program_run.h"
+#include "tests/test_folder.h"
 
 namespace ravel {
 namespace {

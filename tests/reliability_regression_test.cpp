@@ -8,12 +8,12 @@
 #include <optional>
 #include <string>
 
-#include "failure.h"
-#include "numeric.h"
-#include "platform.h"
-#include "program_run.h"
-#include "report.h"
-#include "test_folder.h"
+#include "pipeline/failure.h"
+#include "pipeline/numeric.h"
+#include "pipeline/platform.h"
+#include "pipeline/report.h"
+#include "tests/program_run.h"
+#include "tests/test_folder.h"
 
 namespace ravel {
 namespace {

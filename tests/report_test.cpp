@@ -1,4 +1,4 @@
-#include "report.h"
+#include "pipeline/report.h"
 
 #include <gtest/gtest.h>
 
@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "failure.h"
-#include "test_folder.h"
+#include "pipeline/failure.h"
+#include "tests/test_folder.h"
 
 namespace ravel {
 namespace {

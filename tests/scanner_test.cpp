@@ -1,4 +1,4 @@
-#include "scanner.h"
+#include "pipeline/scanner.h"
 
 #include <gtest/gtest.h>
 
@@ -8,10 +8,10 @@
 #include <string_view>
 #include <vector>
 
-#include "fields.h"
-#include "plain_text.h"
-#include "test_folder.h"
-#include "text_file.h"
+#include "pipeline/fields.h"
+#include "tests/plain_text.h"
+#include "tests/test_folder.h"
+#include "pipeline/text_file.h"
 
 namespace ravel {
 namespace {

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "platform.h"
+#include "pipeline/platform.h"
 
 namespace ravel::testing {
 

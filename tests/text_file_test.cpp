@@ -1,12 +1,12 @@
-#include "text_file.h"
+#include "pipeline/text_file.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "failure.h"
-#include "test_folder.h"
+#include "pipeline/failure.h"
+#include "tests/test_folder.h"
 
 namespace ravel {
 namespace {

@@ -1,11 +1,11 @@
-#include "update.h"
+#include "console/update.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "failure.h"
-#include "test_folder.h"
+#include "pipeline/failure.h"
+#include "tests/test_folder.h"
 
 namespace ravel {
 namespace {

@@ -1,8 +1,6 @@
 // The Win32 console window on a display (under wine, Xvfb's): its layout in twips, pickers,
 // marquee, buttons and error path, with the system's own dialogs played by the test.
 
-#include "win32_window.h"
-
 #include <commctrl.h>
 #include <gdiplus.h>
 #include <gtest/gtest.h>
@@ -12,13 +10,14 @@
 #include <string>
 #include <vector>
 
-#include "edition.h"
-#include "failure.h"
-#include "platform.h"
-#include "report.h"
-#include "test_folder.h"
-#include "win32_text.h"
-#include "window_scenarios.h"
+#include "console/win32/text.h"
+#include "console/win32/window.h"
+#include "pipeline/edition.h"
+#include "pipeline/failure.h"
+#include "pipeline/platform.h"
+#include "pipeline/report.h"
+#include "tests/test_folder.h"
+#include "tests/window_scenarios.h"
 
 namespace ravel {
 namespace {

@@ -6,8 +6,8 @@
 #include <string_view>
 #include <vector>
 
-#include "edition.h"
-#include "test_folder.h"
+#include "pipeline/edition.h"
+#include "tests/test_folder.h"
 
 namespace ravel::testing {
 

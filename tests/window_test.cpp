@@ -1,6 +1,6 @@
 // The console window offscreen: its layout in twips, pickers, marquee, buttons and error path.
 
-#include "window.h"
+#include "console/qt/window.h"
 
 #include <gtest/gtest.h>
 
@@ -16,12 +16,12 @@
 #include <string>
 #include <vector>
 
-#include "edition.h"
-#include "failure.h"
-#include "platform.h"
-#include "report.h"
-#include "test_folder.h"
-#include "window_scenarios.h"
+#include "pipeline/edition.h"
+#include "pipeline/failure.h"
+#include "pipeline/platform.h"
+#include "pipeline/report.h"
+#include "tests/test_folder.h"
+#include "tests/window_scenarios.h"
 
 namespace ravel {
 namespace {

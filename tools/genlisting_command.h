@@ -7,7 +7,7 @@
 #include <span>
 #include <string_view>
 
-#include "command_line.h"
+#include "pipeline/command_line.h"
 #include "tools/listing_generator.h"
 
 namespace ravel {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "fields.h"
+#include "pipeline/fields.h"
 
 namespace ravel {
 

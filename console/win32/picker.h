@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <string>
 
-#include "picker.h"
+#include "console/picker.h"
 
 namespace ravel {
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform.h"
+#include "pipeline/platform.h"
 
 namespace ravel {
 

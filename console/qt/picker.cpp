@@ -1,10 +1,10 @@
-#include "qt_picker.h"
+#include "console/qt/picker.h"
 
 #include <QDate>
 #include <QDateTime>
 #include <QTime>
 
-#include "failure.h"
+#include "pipeline/failure.h"
 
 namespace ravel {
 

@@ -1,11 +1,11 @@
-#include "win32_dialogs.h"
+#include "console/win32/dialogs.h"
 
 #include <commdlg.h>
 
 #include <cwchar>
 #include <string>
 
-#include "win32_text.h"
+#include "console/win32/text.h"
 
 namespace ravel {
 

@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <string_view>
 
-#include "form1.h"
+#include "console/form1.h"
 
 namespace ravel {
 

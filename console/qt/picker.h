@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "picker.h"
+#include "console/picker.h"
 
 namespace ravel {
 

@@ -1,4 +1,4 @@
-#include "qt_dialogs.h"
+#include "console/qt/dialogs.h"
 
 #include <QFileDialog>
 #include <QMessageBox>

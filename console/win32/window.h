@@ -14,10 +14,10 @@
 #include <memory>
 #include <type_traits>
 
-#include "form1.h"
-#include "form_layout.h"
-#include "win32_dialogs.h"
-#include "win32_picker.h"
+#include "console/form1.h"
+#include "console/form_layout.h"
+#include "console/win32/dialogs.h"
+#include "console/win32/picker.h"
 
 namespace ravel {
 
@@ -59,7 +59,7 @@ class Win32ConsoleWindow {
   HWND handle() const { return handle_; }
   // The start-up set-up of the time pickers, without the start-up report.
   void set_up_time_pickers() { form_.set_up_time_pickers(); }
-  const Form1& form() const { return form_; }
+  const console::Form1& form() const { return form_; }
 
   // Shows the window with the focus on the first control of the Tab order.
   void show();
@@ -121,7 +121,7 @@ class Win32ConsoleWindow {
 
  private:
   Win32Dialogs screen_dialogs_;
-  Form1 form_;
+  console::Form1 form_;
   TwipsRect credit_;
   bool failed_ = false;
 };

@@ -1,12 +1,12 @@
-#include "win32_picker.h"
+#include "console/win32/picker.h"
 
 #include <commctrl.h>
 
 #include <string>
 #include <tuple>
 
-#include "failure.h"
-#include "win32_text.h"
+#include "console/win32/text.h"
+#include "pipeline/failure.h"
 
 namespace ravel {
 

@@ -12,10 +12,10 @@
 #include <filesystem>
 #include <functional>
 
-#include "form1.h"
-#include "form_layout.h"
-#include "qt_dialogs.h"
-#include "qt_picker.h"
+#include "console/form1.h"
+#include "console/form_layout.h"
+#include "console/qt/dialogs.h"
+#include "console/qt/picker.h"
 
 namespace ravel {
 
@@ -30,7 +30,7 @@ class ConsoleWindow : public QWidget {
 
   // The start-up set-up of the time pickers, without the start-up report.
   void set_up_time_pickers() { form_.set_up_time_pickers(); }
-  const Form1& form() const { return form_; }
+  const console::Form1& form() const { return form_; }
 
   // A control's place and size in twips, read back from its pixels.
   TwipsRect twips_geometry(const QWidget& control) const;
@@ -80,7 +80,7 @@ class ConsoleWindow : public QWidget {
   void fail(const std::exception_ptr& error);
 
   QtDialogs screen_dialogs_;
-  Form1 form_;
+  console::Form1 form_;
   TwipsRect credit_;
   bool failed_ = false;
 };

@@ -1,4 +1,4 @@
-#include "win32_window.h"
+#include "console/win32/window.h"
 
 #include <commctrl.h>
 
@@ -10,9 +10,9 @@
 #include <utility>
 #include <vector>
 
-#include "command_line.h"
-#include "failure.h"
-#include "win32_text.h"
+#include "console/win32/text.h"
+#include "pipeline/command_line.h"
+#include "pipeline/failure.h"
 
 namespace ravel {
 

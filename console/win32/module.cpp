@@ -3,7 +3,7 @@
 
 // <commctrl.h> needs <windows.h> before it.
 // clang-format off
-#include "win32_window.h"
+#include "console/win32/window.h"
 #include <commctrl.h>
 // clang-format on
 
@@ -11,9 +11,9 @@
 #include <exception>
 #include <type_traits>
 
-#include "command_line.h"
-#include "platform.h"
-#include "window_module.h"
+#include "console/window_module.h"
+#include "pipeline/command_line.h"
+#include "pipeline/platform.h"
 
 extern "C" __declspec(dllexport) int ravelbook_window_main(int*, char**, const char* folder,
                                                            const char* store_folder,

@@ -1,4 +1,4 @@
-#include "window.h"
+#include "console/qt/window.h"
 
 #include <QApplication>
 #include <QColor>
@@ -14,7 +14,7 @@
 #include <utility>
 #include <vector>
 
-#include "command_line.h"
+#include "pipeline/command_line.h"
 
 namespace ravel {
 
