@@ -8,12 +8,19 @@
 #include "console/job_grouping.h"
 #include "console/job_selection.h"
 #include "console/process_listing.h"
+#include "pipeline/command_line.h"
 #include "pipeline/date_time.h"
 #include "pipeline/edition.h"
 #include "pipeline/failure.h"
 #include "pipeline/report.h"
 
 namespace ravel {
+
+ActionFailure action_failure(const std::exception_ptr& error) {
+  std::string line = failure_line(console_program_name, error);
+  std::string box_text = line.substr(console_program_name.size() + 2);
+  return {std::move(line), std::move(box_text)};
+}
 
 std::int32_t picked_seconds(const LocalDateTime& date, const LocalDateTime& time) {
   const std::int64_t seconds =
@@ -37,10 +44,10 @@ console::Form1::Form1(std::filesystem::path folder, std::filesystem::path store,
       dialogs_(controls.dialogs) {}
 
 void console::Form1::set_up_time_pickers() {
-  tp1.set_Format(1);
-  tp1.set_CustomFormat("HH:mm:ss");
-  tp2.set_Format(1);
-  tp2.set_CustomFormat("HH:mm:ss");
+  for (Picker* picker : {&tp1, &tp2}) {
+    picker->set_Format(custom_format);
+    picker->set_CustomFormat(std::string(time_of_day_format));
+  }
 }
 
 void console::Form1::Form_Load() {

@@ -3,8 +3,10 @@
 // buttons. Nothing here knows a window toolkit; the window binds controls to these members.
 
 #include <cstdint>
+#include <exception>
 #include <filesystem>
 #include <optional>
+#include <string>
 #include <string_view>
 
 #include "console/picker.h"
@@ -14,6 +16,16 @@
 namespace ravel {
 
 // The file-open dialog and the message box of the update, as the form uses them.
+inline constexpr std::string_view console_program_name = "ravelbook";
+
+// What a failed action tells: its error line, and the text of the window's failure box, the
+// same without the program's name, which the box's title carries.
+struct ActionFailure {
+  std::string line;
+  std::string box_text;
+};
+ActionFailure action_failure(const std::exception_ptr& error);
+
 class ConsoleDialogs {
  public:
   virtual ~ConsoleDialogs() = default;

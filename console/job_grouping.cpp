@@ -104,7 +104,7 @@ class GroupRows {
       : memory_(storage.memory),
         groups_(group_count),
         folder_(storage.scratch_folder),
-        scratch_name_(temporary_name(std::string(job_table_name) + ".groups")) {}
+        scratch_name_(temporary_name(scratch_file_name)) {}
   ~GroupRows() {
     if (!scratch_writer_) return;
     scratch_reader_ = NativeFile();

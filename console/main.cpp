@@ -213,12 +213,13 @@ int main(int argc, char** argv) {
       return 0;
     }
     if (arguments.flag("--version", "-V")) {
-      std::puts("ravelbook " RAVEL_VERSION);
+      std::printf("%s %s\n", ravel::console_program_name.data(), RAVEL_VERSION);
       return 0;
     }
     request = read_request(arguments);
   } catch (const ravel::UsageError& error) {
-    std::fprintf(stderr, "ravelbook: %s\n%s", error.what(), usage_text);
+    std::fprintf(stderr, "%s: %s\n%s", ravel::console_program_name.data(), error.what(),
+                 usage_text);
     return 2;
   }
 
@@ -234,7 +235,7 @@ int main(int argc, char** argv) {
     }
   } catch (...) {
     const std::string message = ravel::failure_message(std::current_exception());
-    std::fprintf(stderr, "ravelbook: %s\n", message.c_str());
+    std::fprintf(stderr, "%s: %s\n", ravel::console_program_name.data(), message.c_str());
     return check ? static_cast<int>(check->tell_failure(message)) : 1;
   }
   return check ? static_cast<int>(check->tell_outcome()) : 0;

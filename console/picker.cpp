@@ -1,10 +1,19 @@
 #include "console/picker.h"
 
 #include <chrono>
+#include <string>
 
 #include "pipeline/date_time.h"
+#include "pipeline/failure.h"
 
 namespace ravel {
+
+void check_format_selector(std::int32_t selector) {
+  if (selector != date_format && selector != custom_format) {
+    throw Failure(ErrorCode::invalid_call, "picker format selector " + std::to_string(selector) +
+                                               " is neither 0 (date) nor 1 (custom format)");
+  }
+}
 
 static bool read_digits(std::string_view text, std::size_t at, std::size_t count, int& value) {
   value = 0;

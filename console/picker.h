@@ -20,6 +20,15 @@ struct LocalDateTime {
 // The date every picker starts at: 1 February 2011, midnight.
 inline constexpr LocalDateTime picker_start_value{{2011, 2, 1}, 0};
 
+// The format selectors a picker knows: its date, or the custom format it is given.
+inline constexpr std::int32_t date_format = 0;
+inline constexpr std::int32_t custom_format = 1;
+// The custom format of the time pickers.
+inline constexpr std::string_view time_of_day_format = "HH:mm:ss";
+
+// Fails with "Invalid procedure call" for a selector other than date_format and custom_format.
+void check_format_selector(std::int32_t selector);
+
 class Picker {
  public:
   virtual ~Picker() = default;

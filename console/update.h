@@ -5,12 +5,10 @@
 #include <optional>
 #include <string_view>
 
+#include "pipeline/file_names.h"
 #include "pipeline/platform.h"
 
 namespace ravel {
-
-inline constexpr std::string_view stored_listing_name = "bpdbjobs.txt";
-inline constexpr std::string_view merge_file_name = "temp.txt";
 
 inline constexpr std::string_view finished_message = " Finished Updating Database";
 inline constexpr std::string_view not_proper_message = "File not proper";

@@ -7,12 +7,10 @@
 #include <string_view>
 
 #include "pipeline/edition.h"
+#include "pipeline/file_names.h"
 #include "pipeline/text_file.h"
 
 namespace ravel {
-
-inline constexpr std::string_view job_listing_name = "bpdbjobs.txt";
-inline constexpr std::string_view job_table_name = "out1.txt";
 
 // The names of the schedule-type codes 0, 1, 2 and 4; std::nullopt for any other code.
 std::optional<std::string_view> schedule_type_name(std::string_view code);

@@ -9,12 +9,11 @@
 #include <vector>
 
 #include "pipeline/edition.h"
+#include "pipeline/file_names.h"
 #include "pipeline/platform.h"
 #include "pipeline/text_file.h"
 
 namespace ravel {
-
-inline constexpr std::string_view job_marker_name = "jobid.txt";
 
 // The reporting window: seconds since 1970-01-01 00:00:00 less the display offset.
 struct ReportingWindow {

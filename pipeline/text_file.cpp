@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "pipeline/failure.h"
+#include "pipeline/file_names.h"
 
 namespace ravel {
 
@@ -218,7 +219,7 @@ static bool is_leftover_name(std::string_view name) {
            is_digit(text[11]) && text[12] == '-' && is_digit(text[13]) && is_digit(text[14]);
   };
   auto is_made_name = [&](std::string_view text) {
-    return text == "jobid.txt" || text == "out1.txt.groups" || is_report_name(text);
+    return text == job_marker_name || text == scratch_file_name || is_report_name(text);
   };
   if (!name.starts_with('.')) return false;
   name.remove_prefix(1);

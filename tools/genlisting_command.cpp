@@ -7,6 +7,8 @@
 #include <system_error>
 #include <vector>
 
+#include "pipeline/file_names.h"
+
 namespace ravel {
 
 namespace {
@@ -159,9 +161,9 @@ void run_genlisting_command(const GenlistingCommand& command) {
     case GenlistingAction::sample: {
       const SampleSet sample = make_sample_set();
       std::filesystem::create_directories(command.sample_directory);
-      write_file(command.sample_directory / "bpdbjobs.txt", sample.listing);
-      write_file(command.sample_directory / "jobid.txt", sample.job_marker);
-      write_file(command.sample_directory / "policy_list.txt", sample.policy_list);
+      write_file(command.sample_directory / job_listing_name, sample.listing);
+      write_file(command.sample_directory / job_marker_name, sample.job_marker);
+      write_file(command.sample_directory / policy_list_name, sample.policy_list);
       return;
     }
   }

@@ -35,10 +35,7 @@ LocalDateTime QtPicker::Value() const {
 void QtPicker::set_Value(LocalDateTime value) { setDateTime(to_qt(value)); }
 
 void QtPicker::set_Format(std::int32_t selector) {
-  if (selector != date_format && selector != custom_format) {
-    throw Failure(ErrorCode::invalid_call, "picker format selector " + std::to_string(selector) +
-                                               " is neither 0 (date) nor 1 (custom format)");
-  }
+  check_format_selector(selector);
   format_ = selector;
   show_format();
 }

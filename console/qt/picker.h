@@ -14,8 +14,6 @@ namespace ravel {
 class QtPicker : public QDateTimeEdit, public Picker {
  public:
   // Format selectors: the date alone, or the custom format.
-  static constexpr std::int32_t date_format = 0;
-  static constexpr std::int32_t custom_format = 1;
 
   // Starts at 1 February 2011, showing the date, within 1601-01-01 to 9999-12-31.
   explicit QtPicker(QWidget* parent = nullptr);

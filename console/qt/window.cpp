@@ -18,8 +18,6 @@
 
 namespace ravel {
 
-static constexpr std::string_view program_name = "ravelbook";
-
 static QString qt_text(std::string_view utf8) {
   return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
 }
@@ -183,11 +181,9 @@ void ConsoleWindow::run_action(const std::function<void()>& action) {
 void ConsoleWindow::fail(const std::exception_ptr& error) {
   failed_ = true;
   Timer1.stop();
-  const std::string line = failure_line(program_name, error);
-  std::fprintf(stderr, "%s\n", line.c_str());
-  // The box shows the error without the program's name, which its title carries.
-  const std::string message = line.substr(program_name.size() + 2);
-  QMessageBox box(QMessageBox::Critical, windowTitle(), QString::fromStdString(message),
+  const ActionFailure failure = action_failure(error);
+  std::fprintf(stderr, "%s\n", failure.line.c_str());
+  QMessageBox box(QMessageBox::Critical, windowTitle(), QString::fromStdString(failure.box_text),
                   QMessageBox::Ok, this);
   box.setTextFormat(Qt::PlainText);
   box.exec();

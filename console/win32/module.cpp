@@ -31,8 +31,9 @@ extern "C" __declspec(dllexport) int ravelbook_window_main(int*, char**, const c
     window.run();
     return window.failed() ? 1 : 0;
   } catch (...) {
-    std::fprintf(stderr, "%s\n",
-                 ravel::failure_line("ravelbook", std::current_exception()).c_str());
+    std::fprintf(
+        stderr, "%s\n",
+        ravel::failure_line(ravel::console_program_name, std::current_exception()).c_str());
     return 1;
   }
 }

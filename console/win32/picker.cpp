@@ -62,10 +62,7 @@ void Win32Picker::set_Value(LocalDateTime value) {
 }
 
 void Win32Picker::set_Format(std::int32_t selector) {
-  if (selector != date_format && selector != custom_format) {
-    throw Failure(ErrorCode::invalid_call, "picker format selector " + std::to_string(selector) +
-                                               " is neither 0 (date) nor 1 (custom format)");
-  }
+  check_format_selector(selector);
   format_ = selector;
   show_format();
 }

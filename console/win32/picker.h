@@ -17,8 +17,6 @@ namespace ravel {
 class Win32Picker : public Picker {
  public:
   // Format selectors: the date alone, or the custom format.
-  static constexpr std::int32_t date_format = 0;
-  static constexpr std::int32_t custom_format = 1;
 
   // Creates the control in `parent` at `place` (pixels), starting at 1 February 2011, showing
   // the date, within 1752-09-14 to 9999-12-31 00:00:00.

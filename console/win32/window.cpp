@@ -16,8 +16,6 @@
 
 namespace ravel {
 
-static constexpr std::string_view program_name = "ravelbook";
-
 // The identifiers the controls report in their notifications.
 enum ControlId : int {
   dp1_id = 101,
@@ -305,10 +303,9 @@ void Win32ConsoleWindow::run_action(const std::function<void()>& action) {
 void Win32ConsoleWindow::fail(const std::exception_ptr& error) {
   failed_ = true;
   Timer1.stop();
-  const std::string line = failure_line(program_name, error);
-  std::fprintf(stderr, "%s\n", line.c_str());
-  // The box shows the error without the program's name, which its title carries.
-  const std::wstring message = wide_text(line.substr(program_name.size() + 2));
+  const ActionFailure failure = action_failure(error);
+  std::fprintf(stderr, "%s\n", failure.line.c_str());
+  const std::wstring message = wide_text(failure.box_text);
   const std::wstring title = wide_text(window_text(handle_));
   ::MessageBoxW(handle_, message.c_str(), title.c_str(), MB_OK | MB_ICONERROR);
   ::ShowWindow(handle_, SW_HIDE);
