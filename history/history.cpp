@@ -1,0 +1,3 @@
+#include "history/history.h"
+
+namespace ravel {}  // namespace ravel
