@@ -1,6 +1,6 @@
 #pragma once
-// Splitting a line at every comma: no quoting, no escaping, no trimming. A line with n commas
-// has n + 1 fields; an empty line has none.
+// A line's fields: split at every comma, no quoting, no escaping, no trimming. A line with n
+// commas has n + 1 fields; an empty line has none.
 
 #include <cstddef>
 #include <cstdint>
@@ -29,58 +29,48 @@ inline std::string_view field_at(const std::vector<std::string_view>& fields,
 // All fields of the line, as views into it; `fields` is reused to spare an allocation per line.
 void split_fields(std::string_view line, std::vector<std::string_view>& fields);
 
-// The fields at the given positions, which rise, as views into the line: fields[position] for
-// each. Returns how many of the positions the line has. `fields` has room for every position up
-// to the last; the fields between the positions may be set too, those after the last are not
-// looked at.
-std::size_t pick_fields(std::string_view line, std::span<const std::size_t> positions,
-                        std::string_view* fields);
-
-// The two ways pick_fields works, by the processor: one for any processor, and one for x86-64
-// processors with fast bit deposit (BMI2), which finds a wanted comma without visiting those
-// before it. Apart for tests, which compare them.
-std::size_t pick_fields_portable(std::string_view line, std::span<const std::size_t> positions,
-                                 std::string_view* fields);
-#if (defined(__x86_64__) || defined(_M_X64)) && (defined(__GNUC__) || defined(__clang__))
-#define RAVEL_PICK_BMI2 1
-std::size_t pick_fields_bmi2(std::string_view line, std::span<const std::size_t> positions,
-                             std::string_view* fields);
-bool bmi2_picking_available();
-#else
-#define RAVEL_PICK_BMI2 0
-#endif
-
 std::int64_t count_fields(std::string_view line);
 
-// The fields of one line, read by position: a position the line lacks is "Subscript out of
-// range", as is a position counted back from the end beyond the line's start.
+// The fields of one line, read by position, as views into the line. After split() every field
+// can be read; after pick() only the positions picked. A position the line lacks is "Subscript
+// out of range", as is one counted back from the end beyond the line's start; reading a position
+// that was not picked is a mistake of the program, not of the line, and throws std::logic_error,
+// though the field may be at hand: what a line gives must not hang on how far it was split.
 class LineFields {
  public:
   // Splits the whole line.
-  void split(std::string_view line) {
-    split_fields(line, fields_);
-    count_ = static_cast<std::int64_t>(fields_.size());
-  }
-  // Takes only the fields at `positions`, which rise, of a line with `count` fields: reading
-  // any other position is a mistake of the caller.
+  void split(std::string_view line);
+  // Takes the fields at `positions`, which rise; the line is split only as far as the last one.
+  // Returns how many of the positions the line has: those it lacks are the last ones.
+  std::size_t pick(std::string_view line, std::span<const std::size_t> positions);
+  // The same for a line whose field count the caller has counted already.
   void pick(std::string_view line, std::int64_t count, std::span<const std::size_t> positions) {
+    pick(line, positions);
     count_ = count;
-    if (!positions.empty() && fields_.size() <= positions.back()) {
-      fields_.resize(positions.back() + 1);
-    }
-    pick_fields(line, positions, fields_.data());
   }
-  std::int64_t count() const { return count_; }
+
+  // The line's number of fields; after pick(), counted when first asked.
+  std::int64_t count() const;
   std::string_view operator[](std::int64_t position) const {
-    if (position < 0 || position >= count_) {
-      throw missing_field(position, count_);
+    if (position >= 0 && static_cast<std::size_t>(position) < fields_.size() &&
+        (whole_ || stamps_[static_cast<std::size_t>(position)] == stamp_)) {
+      return fields_[static_cast<std::size_t>(position)];
     }
-    return fields_[static_cast<std::size_t>(position)];
+    unreadable(position);
   }
 
  private:
+  // Throws why `position` cannot be read: the line lacks it, or it was not picked.
+  [[noreturn]] void unreadable(std::int64_t position) const;
+
+  std::string_view line_;
   std::vector<std::string_view> fields_;
-  std::int64_t count_ = 0;
+  // stamps_[position] == stamp_ when the pick of this line asked for the position, whether or
+  // not the line has it: a new line takes a new stamp instead of clearing the earlier marks.
+  std::vector<std::uint32_t> stamps_;
+  std::uint32_t stamp_ = 0;
+  bool whole_ = false;
+  mutable std::int64_t count_ = 0;  // -1 until counted
 };
 
 }  // namespace ravel

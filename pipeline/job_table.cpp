@@ -32,10 +32,10 @@ static std::size_t first_missing_position(const Edition& edition, std::size_t fi
 }
 
 // One job table line. `texts` has room for a text per column.
-static void write_table_line(TextWriter& table, const std::string_view* fields,
-                             const Edition& edition, std::vector<std::string_view>& texts) {
+static void write_table_line(TextWriter& table, const LineFields& fields, const Edition& edition,
+                             std::vector<std::string_view>& texts) {
   for (std::size_t column = 0; column < texts.size(); ++column) {
-    texts[column] = fields[edition.listing_positions[column]];
+    texts[column] = fields[static_cast<std::int64_t>(edition.listing_positions[column])];
   }
   if (edition.named_schedule_column != no_column) {
     std::string_view& code = texts[edition.named_schedule_column];
@@ -51,12 +51,12 @@ void convert_listing(LineReader& listing, TextWriter& table, const Edition& edit
                                      edition.listing_positions.end());
   std::sort(positions.begin(), positions.end());
   positions.erase(std::unique(positions.begin(), positions.end()), positions.end());
-  std::vector<std::string_view> fields(positions.back() + 1);
+  LineFields fields;
   std::vector<std::string_view> texts(edition.listing_positions.size());
 
   table.write_line(edition.table_header);
   while (auto line = listing.try_next()) {
-    if (pick_fields(*line, positions, fields.data()) < positions.size()) {
+    if (fields.pick(*line, positions) < positions.size()) {
       const std::int64_t field_count = count_fields(*line);
       const auto position = static_cast<std::int64_t>(
           first_missing_position(edition, static_cast<std::size_t>(field_count)));
@@ -64,7 +64,7 @@ void convert_listing(LineReader& listing, TextWriter& table, const Edition& edit
                           .in_file(listing.name())
                           .at_line(listing.line_number()));
     }
-    write_table_line(table, fields.data(), edition, texts);
+    write_table_line(table, fields, edition, texts);
   }
 }
 

@@ -4,14 +4,15 @@
 
 #include <algorithm>
 #include <random>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "pipeline/fields.h"
+#include "pipeline/text_file.h"
 #include "tests/plain_text.h"
 #include "tests/test_folder.h"
-#include "pipeline/text_file.h"
 
 namespace ravel {
 namespace {
@@ -78,7 +79,8 @@ TEST(scanner_test, splitting_and_picking_agree_with_a_plain_split) {
   lines.push_back(std::string(16 * 255 * 2 + 7, ','));
   lines.push_back(random_text(random, 20000));
   std::vector<std::string_view> fields;
-  std::vector<std::string_view> picked(300);
+  // Kept across the lines, so that what an earlier line left would show through.
+  LineFields picker;
   for (const std::string& line : lines) {
     const std::vector<std::string> expected = testing::comma_fields(line);
     split_fields(line, fields);
@@ -92,22 +94,82 @@ TEST(scanner_test, splitting_and_picking_agree_with_a_plain_split) {
       gaps.push_back(position);
     }
     const std::vector<std::size_t> table = {0, 3, 4, 5, 6, 7, 8, 9, 10, 11, 14, 15, 22, 27, 34, 51};
-    using Pick = std::size_t (*)(std::string_view, std::span<const std::size_t>, std::string_view*);
-    std::vector<Pick> picks = {pick_fields, pick_fields_portable};
-#if RAVEL_PICK_BMI2
-    if (bmi2_picking_available()) picks.push_back(pick_fields_bmi2);
-#endif
-    for (const Pick pick : picks) {
-      for (const std::vector<std::size_t>& positions : {gaps, table}) {
-        const std::size_t count = pick(line, positions, picked.data());
-        std::size_t present = 0;
-        while (present < positions.size() && positions[present] < expected.size()) ++present;
-        ASSERT_EQ(count, present) << line;
-        for (std::size_t i = 0; i < count; ++i) {
-          EXPECT_EQ(picked[positions[i]], expected[positions[i]]) << line << " " << positions[i];
+    for (const std::vector<std::size_t>& positions : {gaps, table}) {
+      const std::size_t count = picker.pick(line, positions);
+      std::size_t present = 0;
+      while (present < positions.size() && positions[present] < expected.size()) ++present;
+      ASSERT_EQ(count, present) << line;
+      EXPECT_EQ(picker.count(), static_cast<std::int64_t>(expected.size()));
+      for (std::size_t i = 0; i < positions.size(); ++i) {
+        const auto position = static_cast<std::int64_t>(positions[i]);
+        if (i < count) {
+          EXPECT_EQ(picker[position], expected[positions[i]]) << line << " " << position;
+        } else {
+          EXPECT_THROW(picker[position], Failure) << line << " " << position;
         }
       }
     }
+  }
+}
+
+// What the fields of a line give after an earlier line that was split or picked wider: a position
+// this line did not pick is never a view left from the earlier one, nor one of this line that
+// the split happened to pass.
+TEST(scanner_test, only_picked_positions_can_be_read) {
+  const std::string wide = "w0,w1,w2,w3,w4,w5,w6,w7,w8,w9";
+  const std::string line = "a,b,c,d,e,f";
+  const std::vector<std::size_t> wide_positions = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9};
+  const std::vector<std::size_t> positions = {1, 3, 8};
+  enum class Outcome { field, missing, not_picked };
+  struct Read {
+    std::int64_t position;
+    Outcome outcome;
+    std::string_view text;  // The field, or the failure's detail.
+  };
+  const Read reads[] = {
+      {1, Outcome::field, "b"},
+      {3, Outcome::field, "d"},
+      {8, Outcome::missing, "needs field 8, line has 6 fields"},
+      {-1, Outcome::missing, "needs field -1, line has 6 fields"},
+      {0, Outcome::not_picked, ""},
+      {2, Outcome::not_picked, ""},
+      {4, Outcome::not_picked, ""},
+      {9, Outcome::not_picked, ""},
+      {40, Outcome::not_picked, ""},
+  };
+  for (const bool split_before : {false, true}) {
+    LineFields fields;
+    if (split_before) {
+      fields.split(wide);
+    } else {
+      fields.pick(wide, wide_positions);
+    }
+    EXPECT_EQ(fields.pick(line, positions), 2u);
+    for (const Read& read : reads) {
+      SCOPED_TRACE(::testing::Message()
+                   << "split before " << split_before << ", position " << read.position);
+      switch (read.outcome) {
+        case Outcome::field:
+          EXPECT_EQ(fields[read.position], read.text);
+          break;
+        case Outcome::missing:
+          try {
+            fields[read.position];
+            ADD_FAILURE() << "read a field the line lacks";
+          } catch (const Failure& failure) {
+            EXPECT_EQ(failure.code(), ErrorCode::subscript);
+            EXPECT_EQ(failure.detail(), read.text);
+          }
+          break;
+        case Outcome::not_picked:
+          EXPECT_THROW(fields[read.position], std::logic_error);
+          break;
+      }
+    }
+    // Split, every field is there to read again.
+    fields.split(line);
+    EXPECT_EQ(fields[4], "e");
+    EXPECT_THROW(fields[6], Failure);
   }
 }
 
