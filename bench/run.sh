@@ -190,12 +190,14 @@ command[wc]="wc -l $work/bpdbjobs.txt >/dev/null"
 command[awk]="awk '$awk_program' $work/bpdbjobs.txt >$work/awk/out1.txt"
 # The floor's command waits for the awk case, whose table gives the size to write.
 
-# Times one run of a case: sets run_micros to its wall time in microseconds and run_kib to its
-# peak resident set in KiB. Each run meets the folder as a daily run does: the job table and
+# Times one run of a case: sets run_micros to its wall time in microseconds, cpu_micros to the
+# processor time (user and system) it took, and run_kib to its peak resident set in KiB. The
+# processor time is what other work on a busy machine does not stretch. Each run meets the folder as a daily run does: the job table and
 # interim files of the run before are there and get replaced, the day's report is not there yet
 # (a report is named after its day). Before the clock starts, what earlier runs wrote is written
 # out to the disk (sync), so that no run pays for the one before it.
 run_micros=0
+cpu_micros=0
 run_kib=0
 run_once() {
   local name=$1
@@ -205,12 +207,17 @@ run_once() {
   local timer="" before after
   [[ -x /usr/bin/time ]] && timer="/usr/bin/time -f %M -o '$work/rss'" || echo 0 >"$work/rss"
   before=$EPOCHREALTIME
-  if ! eval "$timer ${command[$name]}"; then
+  # The subshell's `times` tells the processor time of what it ran, to the millisecond.
+  if ! (eval "$timer ${command[$name]}" && times >"$work/times"); then
     echo "run.sh: failed: ${command[$name]}" >&2
     exit 1
   fi
   after=$EPOCHREALTIME
   run_micros=$((${after/./} - ${before/./}))
+  cpu_micros=$(awk 'NR == 2 {
+    total = 0
+    for (i = 1; i <= 2; ++i) { split($i, t, /[ms]/); total += t[1] * 60 + t[2] }
+    printf "%.0f", total * 1e6 }' "$work/times")
   run_kib=$(tail -n 1 "$work/rss")
 }
 
@@ -218,26 +225,31 @@ median() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] 
 
 # Times the cases named, each `runs` times, taking turns run by run: with two cases, A, B, A, B,
 # and so on. Each case first runs once untimed, so that even the first timed run finds the
-# outputs of a run before it. Sets micros (the median), seconds and rss (the largest) of each.
-declare -A micros seconds rss
+# outputs of a run before it. Sets micros (the median), seconds, cpu (the median processor
+# seconds) and rss (the largest) of each.
+declare -A micros seconds cpu rss
 time_in_turns() {
   local name i
-  declare -A times=() peak=()
+  declare -A times=() cpu_times=() peak=()
   for name in "$@"; do
     run_once "$name"
     times[$name]=""
+    cpu_times[$name]=""
     peak[$name]=0
   done
   for ((i = 0; i < runs; ++i)); do
     for name in "$@"; do
       run_once "$name"
       times[$name]+="$run_micros"$'\n'
+      cpu_times[$name]+="$cpu_micros"$'\n'
       if ((run_kib > ${peak[$name]})); then peak[$name]=$run_kib; fi
     done
   done
   for name in "$@"; do
     micros[$name]=$(printf '%s' "${times[$name]}" | median)
     seconds[$name]=$(awk -v m="${micros[$name]}" 'BEGIN { printf "%.3f", m / 1e6 }')
+    cpu[$name]=$(printf '%s' "${cpu_times[$name]}" | median |
+      awk '{ printf "%.3f", $1 / 1e6 }')
     rss[$name]=$(awk -v k="${peak[$name]}" 'BEGIN { if (k > 0) printf "%.1f", k / 1024; else print "n/a" }')
     echo "  ${label[$name]}$([[ $name == *-b ]] && echo " (B)"): ${seconds[$name]} s" >&2
   done
@@ -272,36 +284,40 @@ fi
 
 names=("${program_cases[@]}" start)
 [[ $baselines -eq 1 ]] && names=(wc awk floor "${names[@]}")
-row() { printf '| %-38s | %8s | %7s | %10s | %12s | %14s |\n' "$@"; }
+row() { printf '| %-38s | %8s | %7s | %7s | %10s | %12s | %14s |\n' "$@"; }
 printf '\nListing: %s jobs, %s MB; median of %s runs; %s; load average before: %s\n' "$lines" \
   "$(megabytes)" "$runs" "$(uname -srm)" "$load_before"
 [[ -n $against ]] && printf 'A: %s\n' "$build"
 echo
-row "Case" "Time (s)" "MB/s" "awk / case" "case / floor" "Peak RSS (MiB)"
-row "" "" "" "" "" "" | tr ' ' '-' | sed 's/^-/|/'
+row "Case" "Time (s)" "CPU (s)" "MB/s" "awk / case" "case / floor" "Peak RSS (MiB)"
+row "" "" "" "" "" "" "" | tr ' ' '-' | sed 's/^-/|/'
 for name in "${names[@]}"; do
   if [[ $name == start || $name == day || $name == first || $baselines -eq 0 ]]; then
-    row "${label[$name]}" "${seconds[$name]}" "" "" "" "${rss[$name]}"
+    row "${label[$name]}" "${seconds[$name]}" "${cpu[$name]}" "" "" "" "${rss[$name]}"
     continue
   fi
-  row "${label[$name]}" "${seconds[$name]}" \
+  row "${label[$name]}" "${seconds[$name]}" "${cpu[$name]}" \
     "$(awk -v b="$listing_bytes" -v s="${seconds[$name]}" 'BEGIN { printf "%.0f", (s > 0 ? b / 1e6 / s : 0) }')" \
     "$(ratio "${seconds[awk]}" "${seconds[$name]}")" "$(ratio "${seconds[$name]}" "${seconds[floor]}")" \
     "${rss[$name]}"
 done
 
 if [[ -n $against ]]; then
-  row() { printf '| %-38s | %7s | %7s | %-24s | %11s | %11s |\n' "$@"; }
-  printf '\nA: %s\nB: %s\n\n' "$build" "$against_name"
-  row "Case" "A (s)" "B (s)" "Change" "A RSS (MiB)" "B RSS (MiB)"
-  row "" "" "" "" "" "" | tr ' ' '-' | sed 's/^-/|/'
-  for name in "${program_cases[@]}" start; do
-    change=$(awk -v a="${micros[$name]}" -v b="${micros[$name-b]}" 'BEGIN {
+  row() { printf '| %-38s | %6s | %6s | %-20s | %7s | %7s | %-20s | %5s | %5s |\n' "$@"; }
+  change() {
+    awk -v a="$1" -v b="$2" 'BEGIN {
       if (a == b) print "no change"
       else if (b < a) printf "B saves %.1f%% over A", (a - b) * 100 / a
-      else printf "A saves %.1f%% over B", (b - a) * 100 / b }')
-    row "${label[$name]}" "${seconds[$name]}" "${seconds[$name-b]}" "$change" "${rss[$name]}" \
-      "${rss[$name-b]}"
+      else printf "A saves %.1f%% over B", (b - a) * 100 / b }'
+  }
+  printf '\nA: %s\nB: %s\nWall time, processor time (user and system), peak RSS\n\n' "$build" \
+    "$against_name"
+  row "Case" "A (s)" "B (s)" "Change" "A CPU" "B CPU" "Change in CPU" "A MiB" "B MiB"
+  row "" "" "" "" "" "" "" "" "" | tr ' ' '-' | sed 's/^-/|/'
+  for name in "${program_cases[@]}" start; do
+    row "${label[$name]}" "${seconds[$name]}" "${seconds[$name-b]}" \
+      "$(change "${micros[$name]}" "${micros[$name-b]}")" "${cpu[$name]}" "${cpu[$name-b]}" \
+      "$(change "${cpu[$name]}" "${cpu[$name-b]}")" "${rss[$name]}" "${rss[$name-b]}"
   done
 
   # A mechanism switched off must not change what the programs write; another commit may.
