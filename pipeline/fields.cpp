@@ -1,8 +1,8 @@
 #include "fields.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstdint>
-#include <limits>
 #include <stdexcept>
 #include <string>
 
@@ -15,24 +15,41 @@ Failure missing_field(std::int64_t position, std::int64_t field_count) {
                                            std::to_string(field_count) + " fields");
 }
 
-// The fields of the line up to the one at `last`, or all of them when it has no more. The rest
-// of a line after the last field a reader needs is never looked at.
-static void split_up_to(std::string_view line, std::size_t last,
-                        std::vector<std::string_view>& fields) {
+void split_fields(std::string_view line, std::vector<std::string_view>& fields) {
   fields.clear();
   if (line.empty()) return;
   SeparatorScanner commas(line, ',');
   const char* start = line.data();
   while (const char* comma = commas.next()) {
     fields.emplace_back(start, static_cast<std::size_t>(comma - start));
-    if (fields.size() > last) return;
     start = comma + 1;
   }
   fields.emplace_back(start, static_cast<std::size_t>(line.data() + line.size() - start));
 }
 
-void split_fields(std::string_view line, std::vector<std::string_view>& fields) {
-  split_up_to(line, std::numeric_limits<std::size_t>::max(), fields);
+// The fields of the line up to the one at `last` into `fields`, which has room for them; returns
+// how many the line has of them. The rest of the line is never looked at. Every field on the way
+// is stored: storing one is cheaper than asking whether it is wanted, and the loop over a block's
+// commas then has a single, rarely taken exit.
+static std::size_t split_up_to(std::string_view line, std::size_t last, std::string_view* fields) {
+  if (line.empty()) return 0;
+  const char* const text = line.data();
+  const std::size_t size = line.size();
+  const char* start = text;
+  std::size_t count = 0;  // Fields taken so far; field `count` starts at `start`.
+  for (std::size_t at = 0; at < size; at += scanner_block_size) {
+    const char* const block = text + at;
+    std::uint64_t commas = block_mask(block, text + size, ',');
+    while (commas != 0) {
+      const char* const comma = block + std::countr_zero(commas);
+      commas &= commas - 1;
+      fields[count] = std::string_view(start, static_cast<std::size_t>(comma - start));
+      start = comma + 1;
+      if (count++ == last) return count;
+    }
+  }
+  fields[count++] = std::string_view(start, static_cast<std::size_t>(text + size - start));
+  return count;
 }
 
 std::int64_t count_fields(std::string_view line) {
@@ -44,7 +61,8 @@ void LineFields::split(std::string_view line) {
   line_ = line;
   split_fields(line, fields_);
   whole_ = true;
-  count_ = static_cast<std::int64_t>(fields_.size());
+  size_ = fields_.size();
+  count_ = static_cast<std::int64_t>(size_);
 }
 
 std::size_t LineFields::pick(std::string_view line, std::span<const std::size_t> positions) {
@@ -56,16 +74,19 @@ std::size_t LineFields::pick(std::string_view line, std::span<const std::size_t>
     stamp_ = 1;
   }
   if (positions.empty()) {
-    fields_.clear();
+    size_ = 0;
     return 0;
   }
-  split_up_to(line, positions.back(), fields_);
-  if (stamps_.size() <= positions.back()) stamps_.resize(positions.back() + 1);
+  const std::size_t last = positions.back();
+  if (fields_.size() <= last) fields_.resize(last + 1);
+  if (stamps_.size() <= last) stamps_.resize(last + 1);
+  size_ = split_up_to(line, last, fields_.data());
   // Every position asked for is marked, those the line lacks too, so that reading one of those
   // tells the line's fault and not the program's.
   for (const std::size_t position : positions) stamps_[position] = stamp_;
-  return static_cast<std::size_t>(
-      std::lower_bound(positions.begin(), positions.end(), fields_.size()) - positions.begin());
+  if (size_ > last) return positions.size();
+  return static_cast<std::size_t>(std::lower_bound(positions.begin(), positions.end(), size_) -
+                                  positions.begin());
 }
 
 std::int64_t LineFields::count() const {

@@ -52,7 +52,7 @@ class LineFields {
   // The line's number of fields; after pick(), counted when first asked.
   std::int64_t count() const;
   std::string_view operator[](std::int64_t position) const {
-    if (position >= 0 && static_cast<std::size_t>(position) < fields_.size() &&
+    if (position >= 0 && static_cast<std::size_t>(position) < size_ &&
         (whole_ || stamps_[static_cast<std::size_t>(position)] == stamp_)) {
       return fields_[static_cast<std::size_t>(position)];
     }
@@ -64,7 +64,9 @@ class LineFields {
   [[noreturn]] void unreadable(std::int64_t position) const;
 
   std::string_view line_;
+  // The line's fields from the first on; size_ of them were found, the others are unused room.
   std::vector<std::string_view> fields_;
+  std::size_t size_ = 0;
   // stamps_[position] == stamp_ when the pick of this line asked for the position, whether or
   // not the line has it: a new line takes a new stamp instead of clearing the earlier marks.
   std::vector<std::uint32_t> stamps_;
