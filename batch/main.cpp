@@ -7,6 +7,7 @@
 #include <string>
 
 #include "batch/form1.h"
+#include "history/recorder.h"
 #include "monitoring/check.h"
 #include "pipeline/command_line.h"
 #include "pipeline/platform.h"
@@ -15,6 +16,7 @@ static constexpr const char* usage_text =
     "Usage: " RAVEL_PROGRAM
     " [--folder DIR] [--allow-other-owner]\n"
     "         [--check | --json] [--warning N] [--critical N]\n"
+    "         [--history [--overdue HOURS] [--metrics PATH]]\n"
     "       " RAVEL_PROGRAM " --help | --version\n";
 
 static constexpr const char* help_text =
@@ -51,6 +53,7 @@ struct Request {
   std::optional<std::string> folder;
   ravel::OwnerRule owner_rule = ravel::OwnerRule::run_user_only;
   std::optional<ravel::CheckOptions> check;
+  std::optional<ravel::HistoryOptions> history;
 };
 
 static Request read_request(ravel::ArgumentReader& arguments) {
@@ -58,7 +61,9 @@ static Request read_request(ravel::ArgumentReader& arguments) {
                   .owner_rule = arguments.flag("--allow-other-owner")
                                     ? ravel::OwnerRule::any_owner
                                     : ravel::OwnerRule::run_user_only,
-                  .check = ravel::read_check_options(arguments)};
+                  .check = ravel::read_check_options(arguments),
+                  .history = {}};
+  request.history = ravel::read_history_options(arguments, RAVEL_PROGRAM, request.check);
   arguments.finish();
   return request;
 }
@@ -69,7 +74,8 @@ int main(int argc, char** argv) {
   Request request;
   try {
     if (arguments.flag("--help", "-h")) {
-      std::printf("%s%s%s%s", usage_text, help_text, ravel::check_options_help, exit_text);
+      std::printf("%s%s%s%s%s", usage_text, help_text, ravel::check_options_help,
+                  ravel::history_options_help, exit_text);
       return 0;
     }
     if (arguments.flag("--version", "-V")) {
@@ -84,9 +90,16 @@ int main(int argc, char** argv) {
 
   std::optional<ravel::Check> check;
   if (request.check) check.emplace(*request.check);
+  ravel::ReportSummary summary;
+  std::optional<ravel::HistoryRecorder> history;
+  if (request.history) history.emplace(*request.history, check ? check->summary() : summary);
   try {
     ravel::batch::Form1 form(ravel::RAVEL_EDITION, ravel::data_folder(request.folder));
-    if (check) form.listener = &check->summary();
+    if (history) {
+      form.listener = &*history;
+    } else if (check) {
+      form.listener = &check->summary();
+    }
     form.owner_rule = request.owner_rule;
     form.Form_Load();
   } catch (...) {

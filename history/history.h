@@ -43,9 +43,10 @@ struct RunRecord {
 struct ClientRecord {
   std::string policy;
   std::string client;
-  // The newest job of the pair that a run has counted, by its job id's number; a job not above
-  // it is never counted again, so that a rerun after a crash changes nothing.
-  double last_job_id = 0.0;
+  // The job id of the newest job of the pair that a run has counted, as the table shows it; a
+  // job whose id's number is not above it is never counted again, so that a rerun after a
+  // crash changes nothing.
+  std::string last_job_id;
   std::optional<std::int64_t> last_job_start;
   std::string last_status;
   std::optional<std::int64_t> last_success_start;

@@ -113,7 +113,7 @@ std::string_view state_name(CheckState state) {
   return "UNKNOWN";
 }
 
-static CheckState state_of(const ReportSummary& summary, const CheckOptions& options) {
+CheckState state_of(const ReportSummary& summary, const CheckOptions& options) {
   if (summary.failed >= options.critical) return CheckState::critical;
   if (options.warning > 0 && summary.failed >= options.warning) return CheckState::warning;
   return CheckState::ok;
@@ -157,7 +157,7 @@ static void append_failed_job(std::string& line, const FailedJob& job) {
 
 // "RAVEL CRITICAL - 3 of 40 reported jobs failed: 5210 status 96 (policy Exch_SG1, client srv1),
 // ... | jobs=40 failed=3 kilobytes=123456".
-static std::string monitoring_line(const ReportSummary& summary, CheckState state) {
+std::string monitoring_line(const ReportSummary& summary, CheckState state) {
   const std::int64_t failed = summary.failed;
   const std::size_t named = std::min(summary.failed_jobs.size(), named_failed_jobs);
   const std::string jobs = std::to_string(summary.jobs);

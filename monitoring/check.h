@@ -83,6 +83,10 @@ struct CheckOptions {
   std::int64_t critical = 1;
 };
 
+// The state of a completed run by the options' thresholds, and its monitoring line.
+CheckState state_of(const ReportSummary& summary, const CheckOptions& options);
+std::string monitoring_line(const ReportSummary& summary, CheckState state);
+
 // Takes --check, --json, --warning N and --critical N; std::nullopt without --check and --json.
 std::optional<CheckOptions> read_check_options(ArgumentReader& arguments);
 

@@ -26,6 +26,15 @@ struct ReportingWindow {
 class ReportListener {
  public:
   virtual ~ReportListener() = default;
+  // The run holds `folder` and starts; it stays open until reported().
+  virtual void started(const Folder& /*folder*/) {}
+  // The report is rendered and the new job marker durable under its temporary name, whose file
+  // `new_marker` is (std::nullopt where the run leaves the marker alone); neither has taken its
+  // name yet. Once the marker's name is that file, the run's jobs are reported.
+  virtual void publishing(std::string_view /*report_name*/,
+                          const std::optional<std::string>& /*marker_before*/,
+                          const std::optional<std::string>& /*marker_after*/,
+                          const std::optional<FileIdentity>& /*new_marker*/) {}
   // A data row as the report renders it, read by the rules of its table.
   virtual void rendered_row(const std::vector<std::string_view>& fields, const RowRules& rules) = 0;
   // The report made, and the job marker as the run read it and as it leaves it: std::nullopt

@@ -250,6 +250,7 @@ ReplacingFile::ReplacingFile(const Folder& folder, std::string name)
     : folder_(folder), name_(std::move(name)), temporary_(temporary_name(name_)) {
   writer_.emplace(folder_, temporary_, NativeFile::Mode::create_new, name_);
   writer_->file().take_mode_of(folder_, name_);
+  identity_ = writer_->file().identity();
 }
 
 ReplacingFile::~ReplacingFile() {

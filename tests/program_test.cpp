@@ -189,7 +189,8 @@ TEST_F(program_test, arguments_other_than_help_and_version_touch_no_file) {
     EXPECT_EQ(outcome.status, 2);
     EXPECT_EQ(outcome.err, name + ": unknown option --report-everything\nUsage: " + name +
                                " [--folder DIR] [--allow-other-owner]\n         [--check | "
-                               "--json] [--warning N] [--critical N]\n       " +
+                               "--json] [--warning N] [--critical N]\n         [--history "
+                               "[--overdue HOURS] [--metrics PATH]]\n       " +
                                name + " --help | --version\n");
     outcome = run(program, "extra");
     EXPECT_EQ(outcome.status, 2);

@@ -1,3 +1,0 @@
-#include "history/history.h"
-
-namespace ravel {}  // namespace ravel
