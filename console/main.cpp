@@ -12,6 +12,7 @@
 
 #include "console/form1.h"
 #include "console/window_module.h"
+#include "history/recorder.h"
 #include "monitoring/check.h"
 #include "pipeline/command_line.h"
 #include "pipeline/failure.h"
@@ -21,6 +22,7 @@ namespace {
 
 constexpr const char* usage_text =
     "Usage: ravelbook [--folder DIR] [--check | --json] [--warning N] [--critical N]\n"
+    "                 [--history [--overdue HOURS] [--metrics PATH]]\n"
     "                 [--allow-other-owner]\n"
     "       ravelbook --process --start \"YYYY-MM-DD HH:MM:SS\" --end \"YYYY-MM-DD HH:MM:SS\"\n"
     "                 [--folder DIR] [--check | --json] [--warning N] [--critical N]\n"
@@ -66,7 +68,7 @@ constexpr const char* exit_text =
 void print_help() {
   std::fputs(usage_text, stdout);
   std::printf(help_text, ravel::utf8_from_path(ravel::default_store_folder()).c_str());
-  std::printf("%s%s", ravel::check_options_help, exit_text);
+  std::printf("%s%s%s", ravel::check_options_help, ravel::history_options_help, exit_text);
 }
 
 // The dialogs of the update when no window is shown: the file named on the command line, and
@@ -101,6 +103,7 @@ struct Request {
   std::filesystem::path store = ravel::default_store_folder();
   std::optional<std::string> folder;
   std::optional<ravel::CheckOptions> check;
+  std::optional<ravel::HistoryOptions> history;
   ravel::OwnerRule owner_rule = ravel::OwnerRule::run_user_only;
 };
 
@@ -114,6 +117,8 @@ Request read_request(ravel::ArgumentReader& arguments) {
   const std::optional<std::string> store = arguments.value("--store");
   request.folder = arguments.path("--folder");
   request.check = ravel::read_check_options(arguments);
+  request.history = ravel::read_history_options(arguments, std::string(ravel::console_program_name),
+                                                request.check);
   if (arguments.flag("--allow-other-owner")) request.owner_rule = ravel::OwnerRule::any_owner;
   arguments.finish();
   if (process + window + update.has_value() > 1) {
@@ -121,6 +126,9 @@ Request read_request(ravel::ArgumentReader& arguments) {
   }
   if (request.folder && update) {
     throw ravel::UsageError("--folder goes with the start-up report, --process or --window");
+  }
+  if (request.history && (process || update || window)) {
+    throw ravel::UsageError("--history goes with the start-up report");
   }
   if (request.check && (update || window)) {
     throw ravel::UsageError("--check and --json go with the start-up report or --process");
@@ -225,12 +233,17 @@ int main(int argc, char** argv) {
 
   std::optional<ravel::Check> check;
   if (request.check) check.emplace(*request.check);
+  ravel::ReportSummary summary;
+  std::optional<ravel::HistoryRecorder> history;
+  if (request.history) history.emplace(*request.history, check ? check->summary() : summary);
+  ravel::ReportListener* const listener = history ? static_cast<ravel::ReportListener*>(&*history)
+                                          : check ? &check->summary()
+                                                  : nullptr;
   try {
     const std::filesystem::path folder = ravel::data_folder(request.folder);
     if (request.action == Request::Action::window) {
       if (!run_window(argc, argv, folder, request.store, request.owner_rule)) return 1;
-    } else if (run_without_window(request, folder, check ? &check->summary() : nullptr) ==
-               ravel::UpdateOutcome::not_proper) {
+    } else if (run_without_window(request, folder, listener) == ravel::UpdateOutcome::not_proper) {
       return 3;
     }
   } catch (...) {
