@@ -11,9 +11,7 @@
 
 namespace ravel {
 
-// Whether the text is well-formed UTF-8: no overlong forms, no surrogates, nothing past
-// U+10FFFF.
-static bool is_utf8(std::string_view text) {
+bool is_utf8(std::string_view text) {
   for (std::size_t i = 0; i < text.size();) {
     const auto byte = static_cast<unsigned char>(text[i]);
     const std::size_t length = byte < 0x80                    ? 1
