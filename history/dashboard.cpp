@@ -317,10 +317,11 @@ static void append_section_start(std::string& out, std::string_view id, std::str
   out += "<span class=\"count\">" + count_text(count) + "</span></h2>\n";
 }
 
-static void append_more(std::string& out, std::int64_t more, std::string_view what) {
+static void append_more(std::string& out, std::int64_t more, std::string_view one,
+                        std::string_view many) {
   if (more <= 0) return;
-  out += "<p class=\"more\">and " + count_text(more) + " more";
-  out += what;
+  out += "<p class=\"more\">and " + count_text(more) + " more ";
+  out += more == 1 ? one : many;
   out += "</p>\n";
 }
 
@@ -403,7 +404,7 @@ static void append_failed(std::string& out, const HealthView& view) {
     }
     out += "</tbody>\n</table></div>\n";
   }
-  append_more(out, view.failed - static_cast<std::int64_t>(shown), " failed jobs");
+  append_more(out, view.failed - static_cast<std::int64_t>(shown), "failed job", "failed jobs");
   out += "</section>\n";
 }
 
@@ -437,7 +438,8 @@ static void append_overdue(std::string& out, const HealthView& view) {
     out += count_text(pair.failures_since_success) + "</td></tr>\n";
   }
   out += "</tbody>\n</table></div>\n";
-  append_more(out, static_cast<std::int64_t>(view.overdue.size() - shown), " overdue pairs");
+  append_more(out, static_cast<std::int64_t>(view.overdue.size() - shown), "overdue pair",
+              "overdue pairs");
   out += "</section>\n";
 }
 
@@ -639,7 +641,7 @@ static void append_reports(std::string& out, const HealthView& view) {
   }
   out += "</ul>\n";
   append_more(out, static_cast<std::int64_t>(view.reports.size() - shown),
-              " older reports in the folder");
+              "older report in the folder", "older reports in the folder");
   out += "</section>\n";
 }
 

@@ -170,7 +170,7 @@ TEST(dashboard_test, lists_are_capped_with_the_number_left_out) {
   const Cap caps[] = {
       {"failed", "<tr><td", 50, "and 25 more failed jobs"},
       {"overdue", "<tr><td", 100, "and 50 more overdue pairs"},
-      {"reports", "<li>", 100, "and 30 more older reports"},
+      {"reports", "<li>", 100, "and 30 more older reports in the folder"},
       {"trends", "<rect ", 3 * 90, "The last 90 runs"},
   };
   for (const Cap& cap : caps) {
@@ -185,7 +185,9 @@ TEST(dashboard_test, lists_are_capped_with_the_number_left_out) {
   view.failed = 12;
   const std::string_view failed = section_of(render_dashboard(view), "failed");
   EXPECT_EQ(count_of(failed, "<tr><td"), 2);
-  EXPECT_NE(failed.find("and 10 more failed jobs"), std::string_view::npos);
+  EXPECT_NE(failed.find("and 10 more failed jobs<"), std::string_view::npos);
+  view.failed = 3;
+  EXPECT_NE(render_dashboard(view).find("and 1 more failed job<"), std::string::npos);
 }
 
 TEST(dashboard_test, a_large_site_over_five_years_stays_under_two_megabytes) {
