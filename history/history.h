@@ -11,15 +11,9 @@
 #include <vector>
 
 #include "monitoring/check.h"
+#include "pipeline/file_names.h"
 
 namespace ravel {
-
-inline constexpr std::string_view history_file_name = "history.csv";
-inline constexpr std::string_view clients_file_name = "clients.csv";
-inline constexpr std::string_view dashboard_file_name = "index.html";
-inline constexpr std::string_view metrics_file_name = "ravel.prom";
-// The operator's own table of status codes, "code,meaning" a line; optional.
-inline constexpr std::string_view status_codes_file_name = "status_codes.txt";
 
 // One completed run: a line of history.csv.
 struct RunRecord {

@@ -152,6 +152,9 @@ static std::optional<FileIdentity> parse_identity(std::string_view text) {
   return identity;
 }
 
+// The marker moved when jobid.txt holds the run's new text and is the file the run made. A
+// restored folder has new files, so where the run changed the text, the text alone tells; where
+// it did not, only the file can.
 void HistoryRecorder::settle_pending() {
   if (!folder_->identity(pending_file_name)) return;
   std::optional<std::string> record;
@@ -160,7 +163,14 @@ void HistoryRecorder::settle_pending() {
     const auto identity = pending.try_next();
     const auto marker_file = identity ? parse_identity(*identity) : std::nullopt;
     const auto line = pending.try_next();
-    if (marker_file && line && folder_->identity(job_marker_name) == marker_file) record = *line;
+    const auto run = line ? parse_run_line(*line) : std::nullopt;
+    if (marker_file && run) {
+      const bool same_file = folder_->identity(job_marker_name) == marker_file;
+      LineReader marker(*folder_, job_marker_name);
+      const auto marker_text = marker.try_next();
+      const bool new_text = marker_text && *marker_text == run->marker_after;
+      if (new_text && (same_file || run->marker_after != run->marker_before)) record = *line;
+    }
   }
   if (record) add_to_history(*record);
   folder_->remove_own_file(pending_file_name);

@@ -17,8 +17,6 @@
 
 namespace ravel {
 
-inline constexpr std::string_view pending_file_name = "history.pending";
-
 struct HistoryOptions {
   // The program as the history names it, "ravelrun-tinted".
   std::string program;

@@ -203,7 +203,8 @@ std::string temporary_name(std::string_view name) {
 }
 
 // Whether `name` is, character for character, a name that a run makes for a file only while it
-// runs: the temporary name of the job marker, of a day's report or of Process' group rows, as
+// runs: the temporary name of the job marker, of a day's report, of Process' group rows or of
+// the files --history keeps, as
 // temporary_name() makes it (".jobid.txt.0123456789abcdef.tmp"), and as earlier versions made
 // it (".jobid.txt.tmp", ".jobid.txt.<process id>.tmp", ".out1.txt.<process id>.groups").
 static bool is_leftover_name(std::string_view name) {
@@ -219,7 +220,12 @@ static bool is_leftover_name(std::string_view name) {
            is_digit(text[11]) && text[12] == '-' && is_digit(text[13]) && is_digit(text[14]);
   };
   auto is_made_name = [&](std::string_view text) {
-    return text == job_marker_name || text == scratch_file_name || is_report_name(text);
+    for (const std::string_view made :
+         {job_marker_name, scratch_file_name, history_file_name, clients_file_name,
+          dashboard_file_name, metrics_file_name, pending_file_name}) {
+      if (text == made) return true;
+    }
+    return is_report_name(text);
   };
   if (!name.starts_with('.')) return false;
   name.remove_prefix(1);

@@ -55,6 +55,8 @@ struct Scenario {
   std::string name;
   std::string program;
   Kind kind;
+  // Given to the earlier run and to every run of the check.
+  std::vector<std::string> options = {};
 };
 
 enum class Model { process_death, power_cut_synced_folders, power_cut_names_in_order };
@@ -329,8 +331,11 @@ class OperationCheck {
       std::vector<Finding> findings = check_crash_state(expectation_, state);
       const Exit next =
           run_program(state_root / program_folder_name, program_name_, arguments(state_root), {});
-      for (Finding& finding : check_next_run(expectation_, next.status, next.error,
-                                             read_tree(state_root, {program_name_}))) {
+      const Tree after = read_tree(state_root, {program_name_});
+      for (Finding& finding : check_next_run(expectation_, next.status, next.error, after)) {
+        findings.push_back(std::move(finding));
+      }
+      for (Finding& finding : check_history(expectation_, state, after)) {
         findings.push_back(std::move(finding));
       }
       for (Finding& finding : findings) {
@@ -377,7 +382,7 @@ class OperationCheck {
   std::vector<std::string> arguments(const fs::path& root) const {
     switch (scenario_.kind) {
       case Kind::batch:
-        return {};
+        return scenario_.options;
       case Kind::process:
         return process_window(0, process_new_lines);
       case Kind::update:
@@ -398,7 +403,7 @@ class OperationCheck {
       write_file(root / "update.txt", inputs_.listing(0, update_lines));
       return;
     }
-    std::vector<std::string> earlier_arguments;
+    std::vector<std::string> earlier_arguments = scenario_.options;
     if (scenario_.kind == Kind::batch) {
       write_file(run / listing_file, inputs_.listing(earlier_first_line, inputs_.lines.size()));
       write_file(run / marker_file, inputs_.job_id(earlier_marker_line) + "\r\n");
@@ -515,6 +520,7 @@ int check_main(int argc, char** argv) {
       {"ravelrun-tinted", RAVELRUN_TINTED, Kind::batch},
       {"ravelrun-plain", RAVELRUN_PLAIN, Kind::batch},
       {"ravelrun-brief", RAVELRUN_BRIEF, Kind::batch},
+      {"history", RAVELRUN_TINTED, Kind::batch, {"--history"}},
       {"process", RAVELBOOK, Kind::process},
       {"update", RAVELBOOK, Kind::update},
   };
@@ -559,7 +565,8 @@ int check_main(int argc, char** argv) {
       "\n%zu violations. (a) a job neither reported nor newer than the marker, (b) the "
       "stored listing\nneither old nor merged, (c) a table neither earlier nor a beginning "
       "of the new one, (d) the\nnext run failed or left a hidden file or no complete "
-      "report, (r) the day's report partial.\n",
+      "report, (r) the day's report partial, (h) a run missing from the history or in it\n"
+      "twice.\n",
       violations.size());
   if (expect_violations) return violations.empty() ? 1 : 0;
   return violations.empty() ? 0 : 1;

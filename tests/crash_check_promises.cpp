@@ -211,4 +211,46 @@ std::vector<Finding> check_next_run(const Expectation& expectation, int status,
   return findings;
 }
 
+std::vector<Finding> check_history(const Expectation& expectation, const Tree& crash_state,
+                                   const Tree& after) {
+  const std::string history = in_program_folder("history.csv");
+  const std::string* finished = file_in(expectation.finished, history);
+  if (finished == nullptr) return {};
+  const std::string* earlier = file_in(expectation.earlier, history);
+  const std::string* now = file_in(after, history);
+  if (now == nullptr) return {{'h', "the next run leaves no history"}};
+  // The line of the crashed run's work: its markers, as the uncrashed run wrote them.
+  const std::vector<std::string_view> finished_lines = lines_of(*finished);
+  const std::string_view work = finished_lines.back();
+  const auto markers = [](std::string_view line) {
+    // time,program,marker_before,marker_after,...: the third and fourth fields.
+    std::size_t start = 0;
+    for (int comma = 0; comma < 2; ++comma) start = line.find(',', start) + 1;
+    const std::size_t end = line.find(',', line.find(',', start) + 1);
+    return std::string(line.substr(start, end - start));
+  };
+  const std::optional<double> crash_marker = marker_in(crash_state);
+  const std::optional<double> finished_marker = marker_in(expectation.finished);
+  const std::optional<double> earlier_marker = marker_in(expectation.earlier);
+  const bool moved = crash_marker && finished_marker && earlier_marker &&
+                     *crash_marker == *finished_marker && *finished_marker != *earlier_marker;
+  const std::size_t earlier_lines = earlier ? lines_of(*earlier).size() : 1;
+  const std::vector<std::string_view> lines = lines_of(*now);
+  const std::size_t expected = earlier_lines + (moved ? 2 : 1);
+  std::vector<Finding> findings;
+  if (lines.size() != expected) {
+    findings.push_back({'h', "the history holds " + std::to_string(lines.size() - 1) +
+                                 " runs after the next run, not " + std::to_string(expected - 1) +
+                                 (moved ? " (the crashed run's marker moved)" : "")});
+  }
+  const auto same_work = std::count_if(lines.begin(), lines.end(), [&](std::string_view line) {
+    return markers(line) == markers(work);
+  });
+  if (same_work != 1) {
+    findings.push_back({'h', "the crashed run's work (" + markers(work) + ") stands in " +
+                                 std::to_string(same_work) + " lines of the history"});
+  }
+  return findings;
+}
+
 }  // namespace ravel::crash_check

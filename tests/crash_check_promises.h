@@ -4,7 +4,8 @@
 // every job an earlier report showed stays in a report;
 // (b) the stored listing is the old one or the merged one; (c) a job table is its earlier self
 // or a beginning of the new one; (r) the day's report is the earlier one or the complete new
-// one; (d) the next run completes and leaves no hidden temporary file.
+// one; (d) the next run completes and leaves no hidden temporary file; (h) the run history holds
+// every run whose marker moved once.
 
 #include <set>
 #include <string>
@@ -52,6 +53,12 @@ std::vector<Finding> check_crash_state(const Expectation& expectation, const Tre
 // line, and the files it left.
 std::vector<Finding> check_next_run(const Expectation& expectation, int status,
                                     std::string_view error, const Tree& after);
+
+// (h) With the run history: after the next run, history.csv holds the earlier lines, the crashed
+// run's line once if its marker moved, and the next run's line; the crashed run's work (its
+// marker before and after) stands in exactly one line.
+std::vector<Finding> check_history(const Expectation& expectation, const Tree& crash_state,
+                                   const Tree& after);
 
 // The text of the first cell of every row of a report: the job ids it lists.
 std::set<std::string> reported_jobs(std::string_view html);
