@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <chrono>
 #include <ctime>
 #include <tuple>
 #include <utility>
@@ -124,9 +125,12 @@ void HistoryRecorder::publishing(std::string_view report_name,
                                  const std::optional<FileIdentity>& new_marker) {
   settle_pending();
   write_clients();
-  const std::int64_t now = std::time(nullptr);
+  const auto clock = std::chrono::system_clock::now().time_since_epoch();
+  const std::int64_t milliseconds =
+      std::chrono::duration_cast<std::chrono::milliseconds>(clock).count();
+  const std::int64_t now = milliseconds / 1000;
   record_ = run_line({.unix_time = now,
-                      .time = local_time_text(now),
+                      .time = local_time_text(now, static_cast<int>(milliseconds % 1000)),
                       .program = options_.program,
                       .marker_before = marker_before.value_or(""),
                       .marker_after = marker_after.value_or(""),

@@ -50,7 +50,8 @@ std::optional<std::vector<std::string>> split_csv_line(std::string_view line) {
   return fields;
 }
 
-static std::string time_text(std::int64_t seconds, std::int64_t offset_seconds, bool utc) {
+static std::string time_text(std::int64_t seconds, std::int64_t offset_seconds, bool utc,
+                             int milliseconds = -1) {
   const std::int64_t local = seconds + offset_seconds;
   const std::int64_t days = local >= 0 ? local / 86400 : (local - 86399) / 86400;
   const std::int64_t second_of_day = local - days * 86400;
@@ -60,6 +61,10 @@ static std::string time_text(std::int64_t seconds, std::int64_t offset_seconds, 
                            date.month, date.day, static_cast<int>(second_of_day / 3600),
                            static_cast<int>(second_of_day / 60 % 60),
                            static_cast<int>(second_of_day % 60));
+  if (milliseconds >= 0) {
+    size += std::snprintf(text + size, sizeof text - static_cast<std::size_t>(size), ".%03d",
+                          milliseconds % 1000);
+  }
   if (utc) return std::string(text, static_cast<std::size_t>(size)) + "Z";
   const std::int64_t minutes = (offset_seconds < 0 ? -offset_seconds : offset_seconds) / 60;
   size += std::snprintf(text + size, sizeof text - static_cast<std::size_t>(size), "%c%02d:%02d",
@@ -71,7 +76,7 @@ static std::string time_text(std::int64_t seconds, std::int64_t offset_seconds, 
 std::string utc_time_text(std::int64_t unix_time) { return time_text(unix_time, 0, true); }
 
 // The offset is the local calendar time read back as if it were UTC, less the instant.
-std::string local_time_text(std::int64_t unix_time) {
+std::string local_time_text(std::int64_t unix_time, int milliseconds) {
   const auto now = static_cast<std::time_t>(unix_time);
   std::tm local{};
 #ifdef _WIN32
@@ -82,12 +87,13 @@ std::string local_time_text(std::int64_t unix_time) {
   const std::int64_t local_seconds =
       days_from_civil(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday) * 86400 +
       local.tm_hour * 3600 + local.tm_min * 60 + local.tm_sec;
-  return time_text(unix_time, local_seconds - unix_time, false);
+  return time_text(unix_time, local_seconds - unix_time, false, milliseconds);
 }
 
 std::optional<std::int64_t> parse_time_text(std::string_view text) {
   auto number = [&](std::size_t at, std::size_t size) -> std::optional<int> {
     int value = 0;
+    if (at + size > text.size()) return std::nullopt;
     const char* const end = text.data() + at + size;
     const auto [stop, error] = std::from_chars(text.data() + at, end, value);
     if (error != std::errc() || stop != end) return std::nullopt;
@@ -100,18 +106,24 @@ std::optional<std::int64_t> parse_time_text(std::string_view text) {
   const auto year = number(0, 4), month = number(5, 2), day = number(8, 2);
   const auto hour = number(11, 2), minute = number(14, 2), second = number(17, 2);
   if (!year || !month || !day || !hour || !minute || !second) return std::nullopt;
+  // Milliseconds, where they are given, leave the whole seconds as they are.
+  std::size_t zone = 19;
+  if (text[zone] == '.') {
+    if (!number(zone + 1, 3)) return std::nullopt;
+    zone += 4;
+  }
+  const std::string_view rest = text.substr(zone);
   std::int64_t offset = 0;
-  if (text.size() == 25 && (text[19] == '+' || text[19] == '-') && text[22] == ':') {
-    const auto offset_hours = number(20, 2), offset_minutes = number(23, 2);
+  if (rest.size() == 6 && (rest[0] == '+' || rest[0] == '-') && rest[3] == ':') {
+    const auto offset_hours = number(zone + 1, 2), offset_minutes = number(zone + 4, 2);
     if (!offset_hours || !offset_minutes) return std::nullopt;
-    offset = (*offset_hours * 3600 + *offset_minutes * 60) * (text[19] == '-' ? -1 : 1);
-  } else if (text.size() != 20 || text[19] != 'Z') {
+    offset = (*offset_hours * 3600 + *offset_minutes * 60) * (rest[0] == '-' ? -1 : 1);
+  } else if (rest != "Z") {
     return std::nullopt;
   }
   return days_from_civil(*year, *month, *day) * 86400 + *hour * 3600 + *minute * 60 + *second -
          offset;
 }
-
 
 static std::optional<std::int64_t> whole_number(std::string_view text) {
   std::int64_t value = 0;

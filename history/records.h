@@ -24,11 +24,13 @@ void append_csv_field(std::string& line, std::string_view field);
 // The fields of a CSV line; std::nullopt for a line with an unclosed quote.
 std::optional<std::vector<std::string>> split_csv_line(std::string_view line);
 
-// "2026-12-07T01:00:04+01:00": the instant as local time with the machine's offset from UTC.
-std::string local_time_text(std::int64_t unix_time);
+// "2026-12-07T01:00:04.250+01:00": the instant as local time with the machine's offset from
+// UTC, to the millisecond, so that two runs of one second still have lines of their own.
+std::string local_time_text(std::int64_t unix_time, int milliseconds = 0);
 // "2026-12-07T00:00:04Z".
 std::string utc_time_text(std::int64_t unix_time);
-// Either form back as seconds since 1970 UTC; std::nullopt for any other text.
+// Either form, with or without milliseconds, back as whole seconds since 1970 UTC; std::nullopt
+// for any other text.
 std::optional<std::int64_t> parse_time_text(std::string_view text);
 
 std::string run_line(const RunRecord& run);
