@@ -1,4 +1,4 @@
-#include "fields.h"
+#include "pipeline/fields.h"
 
 #include <algorithm>
 #include <bit>
@@ -6,7 +6,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "scanner.h"
+#include "pipeline/scanner.h"
 
 namespace ravel {
 

@@ -60,9 +60,9 @@ void convert_listing(LineReader& listing, TextWriter& table, const Edition& edit
       const std::int64_t field_count = count_fields(*line);
       const auto position = static_cast<std::int64_t>(
           first_missing_position(edition, static_cast<std::size_t>(field_count)));
-      throw std::move(missing_field(position, field_count)
-                          .in_file(listing.name())
-                          .at_line(listing.line_number()));
+      throw missing_field(position, field_count)
+          .in_file(listing.name())
+          .at_line(listing.line_number());
     }
     write_table_line(table, fields, edition, texts);
   }
