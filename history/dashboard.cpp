@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "history/history.h"
+#include "pipeline/failure.h"
 
 namespace ravel {
 
@@ -36,30 +37,6 @@ enum class Reading {
   // shown as they are where they are UTF-8, else read as Latin-1 like listing text.
   utf8_where_valid,
 };
-
-// Whether the text is well-formed UTF-8: no overlong forms, no surrogates, nothing past
-// U+10FFFF.
-static bool is_utf8(std::string_view text) {
-  for (std::size_t i = 0; i < text.size();) {
-    const auto byte = static_cast<unsigned char>(text[i]);
-    const std::size_t length = byte < 0x80                    ? 1
-                               : byte >= 0xC2 && byte <= 0xDF ? 2
-                               : byte >= 0xE0 && byte <= 0xEF ? 3
-                               : byte >= 0xF0 && byte <= 0xF4 ? 4
-                                                              : 0;
-    if (length == 0 || text.size() - i < length) return false;
-    for (std::size_t k = 1; k < length; ++k) {
-      if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return false;
-    }
-    const auto second = length > 1 ? static_cast<unsigned char>(text[i + 1]) : 0;
-    if ((byte == 0xE0 && second < 0xA0) || (byte == 0xED && second >= 0xA0) ||
-        (byte == 0xF0 && second < 0x90) || (byte == 0xF4 && second >= 0x90)) {
-      return false;
-    }
-    i += length;
-  }
-  return true;
-}
 
 // Appends text as HTML character data, fit for element content and quoted attributes alike.
 // Control characters are not allowed in an HTML page, and C1 controls (Latin-1 0x80 to 0x9F)

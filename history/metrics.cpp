@@ -9,6 +9,7 @@
 
 #include "history/history.h"
 #include "monitoring/check_json.h"
+#include "pipeline/failure.h"
 
 namespace ravel {
 

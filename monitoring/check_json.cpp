@@ -11,28 +11,6 @@
 
 namespace ravel {
 
-bool is_utf8(std::string_view text) {
-  for (std::size_t i = 0; i < text.size();) {
-    const auto byte = static_cast<unsigned char>(text[i]);
-    const std::size_t length = byte < 0x80                    ? 1
-                               : byte >= 0xC2 && byte <= 0xDF ? 2
-                               : byte >= 0xE0 && byte <= 0xEF ? 3
-                               : byte >= 0xF0 && byte <= 0xF4 ? 4
-                                                              : 0;
-    if (length == 0 || text.size() - i < length) return false;
-    for (std::size_t k = 1; k < length; ++k) {
-      if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return false;
-    }
-    const auto second = length > 1 ? static_cast<unsigned char>(text[i + 1]) : 0;
-    if ((byte == 0xE0 && second < 0xA0) || (byte == 0xED && second >= 0xA0) ||
-        (byte == 0xF0 && second < 0x90) || (byte == 0xF4 && second >= 0x90)) {
-      return false;
-    }
-    i += length;
-  }
-  return true;
-}
-
 // How bytes from 0x80 up are read into a JSON string.
 enum class Reading {
   // Job fields are single-byte code page text: each such byte is the Latin-1 character of its

@@ -6,12 +6,10 @@
 #include <string_view>
 
 #include "monitoring/check.h"
+#include "pipeline/failure.h"
 
 namespace ravel {
 
-// Whether the text is well-formed UTF-8: no overlong forms, no surrogates, nothing past
-// U+10FFFF.
-bool is_utf8(std::string_view text);
 // The object of a completed run in `state`.
 std::string monitoring_object(const ReportSummary& summary, CheckState state, double run_seconds);
 // The object of a run that failed with `message`: the state UNKNOWN.

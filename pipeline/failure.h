@@ -36,6 +36,9 @@ std::string_view description(ErrorCode code);
 void append_printable(std::string& out, std::string_view text, std::size_t shown);
 // The same in double quotes, at most 40 bytes: how an error line quotes a field's text.
 std::string quoted_text(std::string_view text);
+// Whether the text is well-formed UTF-8: no overlong forms, no surrogates, nothing past
+// U+10FFFF.
+bool is_utf8(std::string_view text);
 
 class Failure : public std::exception {
  public:
