@@ -39,9 +39,9 @@ void set_up_batch_run(const TestFolder& folder) {
 // Windows, where it cannot be replaced, deleted or opened for writing. On POSIX the programs
 // replaced such a report, marker or stored listing by renaming over it, and a run by root
 // overwrote a read-only job table. Fix: refuse, with "Permission denied", to open for writing
-// or to replace a file that has no write permission bit (pipeline/platform_posix.cpp, in the
-// NativeFile constructor for create and append, and in replace_file); the job marker is checked
-// before the report takes its name (see the next test).
+// or to replace a file that has no write permission bit (the NativeFile constructor for create
+// and append in pipeline/platform_posix.cpp, and Folder::rename in folder_posix.cpp); the job
+// marker is checked before the report takes its name (see the next test).
 TEST(reliability_regression_test, read_only_outputs_are_refused_whoever_runs_the_program) {
   for (const char* name : {"out1.txt", "jobid.txt", report.c_str()}) {
     TestFolder folder;
