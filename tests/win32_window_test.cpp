@@ -1,6 +1,11 @@
 // The Win32 console window on a display (under wine, Xvfb's): its layout in twips, pickers,
 // marquee, buttons and error path, with the system's own dialogs played by the test.
 
+// windows.h comes first: the other Windows headers need its types.
+// clang-format off
+#include <windows.h>
+// clang-format on
+
 #include <commctrl.h>
 #include <gdiplus.h>
 #include <gtest/gtest.h>
