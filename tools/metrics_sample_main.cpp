@@ -18,6 +18,7 @@
 #include <utility>
 
 #include "history/history.h"
+#include "pipeline/platform.h"
 
 static ravel::ClientRecord pair(std::string policy, std::string client,
                                 std::optional<std::int64_t> last_success_end,
@@ -77,15 +78,16 @@ int main(int argc, char** argv) {
     std::ofstream file(temporary, std::ios::binary | std::ios::trunc);
     file << ravel::render_metrics(sample_view(argv[2], generated_pairs));
     if (!file.flush()) {
-      std::fprintf(stderr, "ravel-metrics-sample: cannot write %s\n", temporary.c_str());
+      std::fprintf(stderr, "ravel-metrics-sample: cannot write %s\n",
+                   ravel::utf8_from_path(temporary).c_str());
       return 1;
     }
   }
   std::error_code error;
   std::filesystem::rename(temporary, path, error);
   if (error) {
-    std::fprintf(stderr, "ravel-metrics-sample: cannot rename %s: %s\n", temporary.c_str(),
-                 error.message().c_str());
+    std::fprintf(stderr, "ravel-metrics-sample: cannot rename %s: %s\n",
+                 ravel::utf8_from_path(temporary).c_str(), error.message().c_str());
     return 1;
   }
   return 0;
