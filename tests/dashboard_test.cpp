@@ -183,8 +183,8 @@ TEST(dashboard_test, lists_are_capped_with_the_number_left_out) {
   // Monitoring keeps only the first few failed jobs by name; the others are counted.
   view = bad_night();
   view.failed = 12;
-  const std::string page = render_dashboard(view);
-  const std::string_view failed = section_of(page, "failed");
+  const std::string few_named = render_dashboard(view);
+  const std::string_view failed = section_of(few_named, "failed");
   EXPECT_EQ(count_of(failed, "<tr><td"), 2);
   EXPECT_NE(failed.find("and 10 more failed jobs<"), std::string_view::npos);
   view.failed = 3;
