@@ -28,23 +28,13 @@ static constexpr std::size_t runs_charted = 90;
 // A status' meaning is a sentence of the operator's; a longer one is cut there.
 static constexpr std::size_t meaning_bytes_shown = 200;
 
-// How bytes from 0x80 up are read.
-enum class Reading {
-  // Listing fields are single-byte code page text: each such byte is the Latin-1 character of
-  // its value, so the page stays valid UTF-8 whatever the listing holds.
-  latin1,
-  // The site, the report names and the operator's status meanings are the system's own text:
-  // shown as they are where they are UTF-8, else read as Latin-1 like listing text.
-  utf8_where_valid,
-};
-
 // Appends text as HTML character data, fit for element content and quoted attributes alike.
 // Control characters are not allowed in an HTML page, and C1 controls (Latin-1 0x80 to 0x9F)
 // would be read as Windows-1252 if written as references; they are shown as "\xNN" instead,
 // the way monitoring lines show them.
 static void append_text(std::string& out, std::string_view text,
                         Reading reading = Reading::latin1) {
-  const bool pass_high_bytes = reading == Reading::utf8_where_valid && is_utf8(text);
+  const bool pass_high_bytes = passes_as_utf8(text, reading);
   for (const char c : text) {
     const auto byte = static_cast<unsigned char>(c);
     switch (c) {
@@ -71,8 +61,7 @@ static void append_text(std::string& out, std::string_view text,
       std::snprintf(escape, sizeof escape, "\\x%02x", static_cast<unsigned>(byte));
       out += escape;
     } else if (byte >= 0x80 && !pass_high_bytes) {
-      out += static_cast<char>(0xC0 | (byte >> 6));
-      out += static_cast<char>(0x80 | (byte & 0x3F));
+      append_latin1(out, byte);
     } else {
       out += c;
     }
@@ -88,7 +77,7 @@ static void append_cut(std::string& out, std::string_view text, std::size_t show
     return;
   }
   std::size_t cut = shown;
-  if (reading == Reading::utf8_where_valid && is_utf8(text)) {
+  if (passes_as_utf8(text, reading)) {
     while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
   }
   append_text(out, text.substr(0, cut), reading);
@@ -161,18 +150,11 @@ static std::string run_date(const RunRecord& run) {
   return utc_text(run.unix_time).substr(0, 10);
 }
 
-static std::string_view state_class(CheckState state) {
-  switch (state) {
-    case CheckState::ok:
-      return "ok";
-    case CheckState::warning:
-      return "warning";
-    case CheckState::critical:
-      return "critical";
-    case CheckState::unknown:
-      break;
-  }
-  return "unknown";
+// The state's name in lower case, the class its banner is styled by.
+static std::string state_class(CheckState state) {
+  std::string name(state_name(state));
+  for (char& c : name) c = static_cast<char>(c - 'A' + 'a');
+  return name;
 }
 
 static constexpr std::string_view page_style = R"(

@@ -48,15 +48,6 @@ static constexpr Family failures_since_success{
     "Failed jobs of the client under the policy since its last successful backup, or since its "
     "first job while it never had one."};
 
-// How bytes from 0x80 up in a label value are read.
-enum class Reading {
-  // Policies and clients come from the listing's single-byte code page text: each such byte is
-  // the Latin-1 character of its value, so the file stays valid UTF-8 whatever the listing holds.
-  latin1,
-  // The site is a folder's name: passed on where it is UTF-8, else read as Latin-1.
-  utf8_where_valid,
-};
-
 // The bytes of a label value's text in the file, its escapes included. A longer value is cut, so
 // that a listing of long names cannot make the file outgrow what a scrape reads quickly; the cut
 // is marked with "...#" and a hash of the whole value, so that names alike in their first bytes
@@ -87,8 +78,7 @@ static std::size_t append_character(std::string& out, std::string_view text, boo
   } else if (byte < 0x80) {
     out += c;
   } else if (latin1) {
-    out += static_cast<char>(0xC0 | (byte >> 6));
-    out += static_cast<char>(0x80 | (byte & 0x3F));
+    append_latin1(out, byte);
   } else {
     std::size_t length = 1;
     while (length < text.size() && (static_cast<unsigned char>(text[length]) & 0xC0) == 0x80) {
@@ -101,7 +91,7 @@ static std::size_t append_character(std::string& out, std::string_view text, boo
 }
 
 static void append_label_value(std::string& out, std::string_view text, Reading reading) {
-  const bool latin1 = reading == Reading::latin1 || !is_utf8(text);
+  const bool latin1 = !passes_as_utf8(text, reading);
   std::string shown;
   std::size_t read = 0;
   while (read < text.size()) {

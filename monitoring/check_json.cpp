@@ -11,21 +11,11 @@
 
 namespace ravel {
 
-// How bytes from 0x80 up are read into a JSON string.
-enum class Reading {
-  // Job fields are single-byte code page text: each such byte is the Latin-1 character of its
-  // value, so the object stays valid UTF-8 whatever the listing holds.
-  latin1,
-  // Paths and messages are the system's own text: passed on where they are UTF-8, else read as
-  // Latin-1 like job fields.
-  utf8_where_valid,
-};
-
 // At most `shown` bytes of the text, then "..." where it was cut. Only Latin-1 text is cut, so
 // that no cut can split a UTF-8 character.
 static void append_json_string(std::string& out, std::string_view text, Reading reading,
                                std::size_t shown = std::string_view::npos) {
-  const bool pass_high_bytes = reading == Reading::utf8_where_valid && is_utf8(text);
+  const bool pass_high_bytes = passes_as_utf8(text, reading);
   out += '"';
   for (const char c : text.substr(0, shown)) {
     const auto byte = static_cast<unsigned char>(c);

@@ -66,6 +66,19 @@ bool is_utf8(std::string_view text) {
   return true;
 }
 
+bool passes_as_utf8(std::string_view text, Reading reading) {
+  return reading == Reading::utf8_where_valid && is_utf8(text);
+}
+
+void append_latin1(std::string& out, unsigned char byte) {
+  if (byte < 0x80) {
+    out += static_cast<char>(byte);
+    return;
+  }
+  out += static_cast<char>(0xC0 | (byte >> 6));
+  out += static_cast<char>(0x80 | (byte & 0x3F));
+}
+
 // The length of the UTF-8 sequence at the start of `text`; 0 when it is none.
 static std::size_t utf8_sequence(std::string_view text) {
   const auto lead = static_cast<unsigned char>(text[0]);

@@ -40,6 +40,21 @@ std::string quoted_text(std::string_view text);
 // U+10FFFF.
 bool is_utf8(std::string_view text);
 
+// How the bytes from 0x80 up of a text are read where it goes into UTF-8 output (a JSON object,
+// the dashboard, the metrics).
+enum class Reading {
+  // Listing text is single-byte code page text: each such byte is the Latin-1 character of its
+  // value, so the output stays valid UTF-8 whatever the listing holds.
+  latin1,
+  // The system's own text (paths, folder names, messages, the operator's files): as it is where
+  // it is UTF-8, else read as Latin-1 like listing text.
+  utf8_where_valid,
+};
+// Whether the text's bytes from 0x80 up pass into the output as they are.
+bool passes_as_utf8(std::string_view text, Reading reading);
+// Appends a byte read as Latin-1 as that character's UTF-8.
+void append_latin1(std::string& out, unsigned char byte);
+
 class Failure : public std::exception {
  public:
   Failure(ErrorCode code, std::string detail);

@@ -70,6 +70,24 @@ TEST(command_line_test, usage_errors_show_arguments_printable) {
   }
 }
 
+// Well-formed UTF-8 only: no overlong forms, no surrogates, nothing past U+10FFFF.
+TEST(command_line_test, utf8_is_told_from_other_bytes) {
+  const struct {
+    std::string_view text;
+    bool utf8;
+  } cases[] = {
+      {"", true},
+      {"caf\xc3\xa9", true},
+      {"\xf0\x9f\x98\x80", true},
+      {"\xe9t\xe9", false},
+      {"\xc0\xaf", false},
+      {"\xed\xa0\x80", false},
+      {"\xf4\x90\x80\x80", false},
+      {"\xe2\x82", false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(is_utf8(c.text), c.utf8) << quoted_text(c.text);
+}
+
 // File names in error lines keep their UTF-8; control bytes and broken UTF-8 are escaped.
 TEST(command_line_test, file_names_in_error_lines_keep_utf8_and_escape_the_rest) {
   const struct {

@@ -9,28 +9,10 @@
 #include <utility>
 
 #include "history/history.h"
+#include "pipeline/failure.h"
 
 namespace ravel {
 namespace {
-
-// Whether the text is well-formed UTF-8: no overlong forms, no surrogates, nothing past
-// U+10FFFF.
-bool is_utf8(std::string_view text) {
-  for (std::size_t i = 0; i < text.size();) {
-    const auto byte = static_cast<unsigned char>(text[i]);
-    const std::size_t length = byte < 0x80                    ? 1
-                               : byte >= 0xC2 && byte <= 0xDF ? 2
-                               : byte >= 0xE0 && byte <= 0xEF ? 3
-                               : byte >= 0xF0 && byte <= 0xF4 ? 4
-                                                              : 0;
-    if (length == 0 || text.size() - i < length) return false;
-    for (std::size_t k = 1; k < length; ++k) {
-      if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return false;
-    }
-    i += length;
-  }
-  return true;
-}
 
 std::int64_t count_of(std::string_view text, std::string_view part) {
   std::int64_t count = 0;
