@@ -243,9 +243,13 @@ static std::tuple<std::string, bool, long> report_order(std::string_view name) {
   return {day, rest == ".html", number};
 }
 
+// A day's report, or one kept of it under a number.
 static bool is_report_name(std::string_view name) {
-  return name.size() >= 20 && name.starts_with("report_") && name.ends_with(".html") &&
-         name[9] == '-' && name[12] == '-';
+  if (is_day_report_name(name)) return true;
+  if (name.size() < 22 || name[15] != '.' || !name.ends_with(".html")) return false;
+  const std::string_view number = name.substr(16, name.size() - 21);
+  return std::all_of(number.begin(), number.end(), [](char c) { return c >= '0' && c <= '9'; }) &&
+         is_day_report_name(std::string(name.substr(0, 15)) + ".html");
 }
 
 HealthView HistoryRecorder::view() const {

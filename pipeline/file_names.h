@@ -24,6 +24,15 @@ inline constexpr std::string_view dashboard_file_name = "index.html";
 inline constexpr std::string_view metrics_file_name = "ravel.prom";
 inline constexpr std::string_view pending_file_name = "history.pending";
 inline constexpr std::string_view status_codes_file_name = "status_codes.txt";
+// Whether `name` is that of a day's report, "report_DD-MM-YY.html".
+constexpr bool is_day_report_name(std::string_view name) {
+  auto digits = [&](std::size_t at) {
+    return name[at] >= '0' && name[at] <= '9' && name[at + 1] >= '0' && name[at + 1] <= '9';
+  };
+  return name.size() == 20 && name.starts_with("report_") && name.ends_with(".html") && digits(7) &&
+         name[9] == '-' && digits(10) && name[12] == '-' && digits(13);
+}
+
 // The store folder holds a job listing of its own, and the file the update merges into.
 inline constexpr std::string_view stored_listing_name = job_listing_name;
 inline constexpr std::string_view merge_file_name = "temp.txt";

@@ -213,19 +213,13 @@ static bool is_leftover_name(std::string_view name) {
   };
   auto is_digit = [](char c) { return c >= '0' && c <= '9'; };
   auto is_hex = [&](char c) { return is_digit(c) || (c >= 'a' && c <= 'f'); };
-  auto is_report_name = [&](std::string_view text) {
-    // "report_DD-MM-YY.html"
-    return text.size() == 20 && text.starts_with("report_") && text.ends_with(".html") &&
-           is_digit(text[7]) && is_digit(text[8]) && text[9] == '-' && is_digit(text[10]) &&
-           is_digit(text[11]) && text[12] == '-' && is_digit(text[13]) && is_digit(text[14]);
-  };
   auto is_made_name = [&](std::string_view text) {
     for (const std::string_view made :
          {job_marker_name, scratch_file_name, history_file_name, clients_file_name,
           dashboard_file_name, metrics_file_name, pending_file_name}) {
       if (text == made) return true;
     }
-    return is_report_name(text);
+    return is_day_report_name(text);
   };
   if (!name.starts_with('.')) return false;
   name.remove_prefix(1);
