@@ -87,7 +87,7 @@ static ErrorCode error_code(DWORD error) {
 }
 
 static Failure io_failure(DWORD error, std::string_view name) {
-  return std::move(Failure(error_code(error), system_text(error)).in_file(name));
+  return Failure(error_code(error), system_text(error)).in_file(name);
 }
 
 // The calls below the Win32 layer that open a file relative to a folder's handle and rename or
@@ -325,19 +325,19 @@ NativeFile::NativeFile(const Folder& folder, std::string_view name, Mode mode,
   if (status < 0) {
     const DWORD error = dos_error(status);
     if (status == status_object_name_collision) {
-      throw std::move(Failure(ErrorCode::path_file_access,
-                              "its temporary file " + std::string(name) + " exists already")
-                          .in_file(name_));
+      throw Failure(ErrorCode::path_file_access,
+                    "its temporary file " + std::string(name) + " exists already")
+          .in_file(name_);
     }
     if (error == ERROR_FILE_NOT_FOUND && mode == Mode::read) {
-      throw std::move(Failure(ErrorCode::file_not_found, system_text(error)).in_file(name_));
+      throw Failure(ErrorCode::file_not_found, system_text(error)).in_file(name_);
     }
     // Refusals say what is in the way, as the Linux build does: a folder, or a link.
     BY_HANDLE_FILE_INFORMATION info{};
     const char* fault = nullptr;
     if ((status == status_file_is_a_directory || error == ERROR_ACCESS_DENIED) &&
         look_at(folder, name, info, fault) && fault != nullptr) {
-      throw std::move(Failure(ErrorCode::path_file_access, fault).in_file(name_));
+      throw Failure(ErrorCode::path_file_access, fault).in_file(name_);
     }
     throw io_failure(error, name_);
   }
@@ -361,7 +361,7 @@ NativeFile::NativeFile(const Folder& folder, std::string_view name, Mode mode,
   }
   if (fault != nullptr) {
     close_quietly();
-    throw std::move(Failure(code, fault).in_file(name_));
+    throw Failure(code, fault).in_file(name_);
   }
   if (mode == Mode::create && (info.nFileSizeHigh != 0 || info.nFileSizeLow != 0)) {
     FILE_END_OF_FILE_INFO end{};
@@ -382,15 +382,15 @@ NativeFile::NativeFile(const std::filesystem::path& path, std::string_view displ
   if (handle == INVALID_HANDLE_VALUE) {
     const DWORD error = ::GetLastError();
     if (error == ERROR_FILE_NOT_FOUND) {
-      throw std::move(Failure(ErrorCode::file_not_found, system_text(error)).in_file(name_));
+      throw Failure(ErrorCode::file_not_found, system_text(error)).in_file(name_);
     }
     if (error == ERROR_PATH_NOT_FOUND || error == ERROR_DIRECTORY) {
-      throw std::move(Failure(ErrorCode::path_not_found, system_text(error)).in_file(name_));
+      throw Failure(ErrorCode::path_not_found, system_text(error)).in_file(name_);
     }
     const DWORD attributes = ::GetFileAttributesW(path.c_str());
     if (error == ERROR_ACCESS_DENIED && attributes != INVALID_FILE_ATTRIBUTES &&
         (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-      throw std::move(Failure(ErrorCode::path_file_access, "is a folder").in_file(name_));
+      throw Failure(ErrorCode::path_file_access, "is a folder").in_file(name_);
     }
     throw io_failure(error, name_);
   }
@@ -399,7 +399,7 @@ NativeFile::NativeFile(const std::filesystem::path& path, std::string_view displ
   // still no text file, and reading it could wait for ever.
   if (::GetFileType(handle) != FILE_TYPE_DISK) {
     close_quietly();
-    throw std::move(Failure(ErrorCode::path_file_access, "is not a regular file").in_file(name_));
+    throw Failure(ErrorCode::path_file_access, "is not a regular file").in_file(name_);
   }
 }
 
@@ -531,10 +531,10 @@ Folder::Folder(const std::filesystem::path& path) : path_(path) {
   if (handle == INVALID_HANDLE_VALUE) {
     const DWORD error = ::GetLastError();
     if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
-      throw std::move(Failure(ErrorCode::path_not_found, "no such folder").in_file(shown));
+      throw Failure(ErrorCode::path_not_found, "no such folder").in_file(shown);
     }
     if (error == ERROR_DIRECTORY || error == ERROR_INVALID_NAME) {
-      throw std::move(Failure(ErrorCode::path_file_access, "not a folder").in_file(shown));
+      throw Failure(ErrorCode::path_file_access, "not a folder").in_file(shown);
     }
     throw io_failure(error, shown);
   }
@@ -542,7 +542,7 @@ Folder::Folder(const std::filesystem::path& path) : path_(path) {
   if (::GetFileType(handle) != FILE_TYPE_DISK || !::GetFileInformationByHandle(handle, &info) ||
       (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
     ::CloseHandle(handle);
-    throw std::move(Failure(ErrorCode::path_file_access, "not a folder").in_file(shown));
+    throw Failure(ErrorCode::path_file_access, "not a folder").in_file(shown);
   }
   handle_ = handle;
 }
@@ -571,13 +571,13 @@ void Folder::check_owner(OwnerRule rule) const {
   } else {
     how = "run it as a member of " + owner_shown;
   }
-  throw std::move(Failure(ErrorCode::permission_denied,
-                          "the folder belongs to " + std::string(group ? "group " : "user ") +
-                              owner_shown + " (" + sid_text(owner) + "), not to " +
-                              (user.empty() ? sid_text(run_user().user) : user) +
-                              " who runs this; " + how + ", or pass --allow-other-owner if " +
-                              (group ? "that group's" : "that user's") + " files may change hands")
-                      .in_file(shown));
+  throw Failure(ErrorCode::permission_denied,
+                "the folder belongs to " + std::string(group ? "group " : "user ") + owner_shown +
+                    " (" + sid_text(owner) + "), not to " +
+                    (user.empty() ? sid_text(run_user().user) : user) + " who runs this; " + how +
+                    ", or pass --allow-other-owner if " + (group ? "that group's" : "that user's") +
+                    " files may change hands")
+      .in_file(shown);
 }
 
 std::vector<std::string> Folder::file_names() const {
@@ -630,16 +630,16 @@ static NTSTATUS set_name(HANDLE file, const Folder& folder, std::string_view nam
 void Folder::rename(std::string_view from, std::string_view to,
                     std::string_view display_name) const {
   auto failure = [&](DWORD error) {
-    return std::move(Failure(error_code(error), "cannot replace it: " + system_text(error))
-                         .in_file(display_name));
+    return Failure(error_code(error), "cannot replace it: " + system_text(error))
+        .in_file(display_name);
   };
   BY_HANDLE_FILE_INFORMATION target{};
   const char* fault = nullptr;
   if (look_at(*this, to, target, fault)) {
     if ((target.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
         (target.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
-      throw std::move(Failure(ErrorCode::path_file_access, "cannot replace it: Is a directory")
-                          .in_file(display_name));
+      throw Failure(ErrorCode::path_file_access, "cannot replace it: Is a directory")
+          .in_file(display_name);
     }
     if ((target.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0) {
       throw failure(ERROR_ACCESS_DENIED);
@@ -669,9 +669,9 @@ void Folder::rename(std::string_view from, std::string_view to,
 // copy instead: more room on the disk, but the earlier report is still there.
 bool Folder::link(std::string_view name, std::string_view link_name) const {
   auto failure = [&](const std::string& text) {
-    return std::move(Failure(ErrorCode::path_file_access,
-                             "cannot keep it as " + std::string(link_name) + ": " + text)
-                         .in_file(name));
+    return Failure(ErrorCode::path_file_access,
+                   "cannot keep it as " + std::string(link_name) + ": " + text)
+        .in_file(name);
   };
   ScopedHandle file;
   const NTSTATUS opened = open_in(*this, name, FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
@@ -760,14 +760,13 @@ FolderLock::FolderLock(const Folder& folder) {
               FILE_NON_DIRECTORY_FILE, handle, FILE_ATTRIBUTE_HIDDEN, security);
   ::LocalFree(security);
   if (status == status_sharing_violation) {
-    throw std::move(
-        Failure(ErrorCode::permission_denied, "another run holds the folder").in_file(shown));
+    throw Failure(ErrorCode::permission_denied, "another run holds the folder").in_file(shown);
   }
   if (status < 0) {
     BY_HANDLE_FILE_INFORMATION info{};
     const char* fault = nullptr;
     if (look_at(folder, file_name, info, fault) && fault != nullptr) {
-      throw std::move(Failure(ErrorCode::path_file_access, fault).in_file(file_name));
+      throw Failure(ErrorCode::path_file_access, fault).in_file(file_name);
     }
     throw io_failure(dos_error(status), file_name);
   }
@@ -777,7 +776,7 @@ FolderLock::FolderLock(const Folder& folder) {
   if (fault == nullptr && !owned_by_run_user(handle, file_name)) fault = "belongs to another user";
   if (fault != nullptr) {
     ::CloseHandle(std::exchange(handle_, nullptr));
-    throw std::move(Failure(ErrorCode::permission_denied, fault).in_file(file_name));
+    throw Failure(ErrorCode::permission_denied, fault).in_file(file_name);
   }
 }
 
