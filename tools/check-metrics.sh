@@ -74,30 +74,7 @@ cmake --build "$build" --target ravel-metrics-sample ravelrun-tinted --parallel 
 sample_writer=$build/tools/ravel-metrics-sample
 tinted=$build/batch/ravelrun-tinted
 
-passed=0
-failed=0
-skipped=0
-# Runs one check in a subshell of its own; a check ends at the first thing that is wrong, saying
-# what.
-check() {
-  local name=$1 why
-  shift
-  if why=$("$@" 2>&1); then
-    passed=$((passed + 1))
-    say "ok    $name"
-  else
-    failed=$((failed + 1))
-    say "FAIL  $name: $(echo "$why" | tr '\n' ' ')"
-  fi
-}
-skip() {
-  skipped=$((skipped + 1))
-  say "skip  $*"
-}
-no() {
-  echo "$*"
-  exit 1
-}
+source "$root/tools/check-tally.sh"
 
 textfiles=$work/textfile
 mkdir "$textfiles"

@@ -144,25 +144,7 @@ for _ in $(seq 450); do
 done
 [[ $state == running || $state == degraded ]] || boot_failed "its systemd is not up ($state)"
 
-passed=0
-failed=0
-# Runs one step in a subshell of its own; a step ends at the first thing that is wrong, saying
-# what.
-step() {
-  local name=$1 why
-  shift
-  if why=$("$@" 2>&1); then
-    passed=$((passed + 1))
-    say "ok    $name"
-  else
-    failed=$((failed + 1))
-    say "FAIL  $name: $(echo "$why" | tr '\n' ' ')"
-  fi
-}
-no() {
-  echo "$*"
-  exit 1
-}
+source "$root/tools/check-tally.sh"
 
 folder=/var/lib/ravel/site1
 service=ravel-report@site1.service
@@ -193,7 +175,7 @@ install_package() {
   inside test -x /usr/bin/ravelrun-tinted || no "no /usr/bin/ravelrun-tinted"
   [[ $(inside dpkg-query -W -f='${Package}\n') != *qt* ]] || no "Qt came with ravel"
 }
-step "apt-get install ./$(basename "$main_deb") on a minimal Debian 12, no network, no Qt" \
+check "apt-get install ./$(basename "$main_deb") on a minimal Debian 12, no network, no Qt" \
   install_package
 
 make_folder() {
@@ -201,13 +183,13 @@ make_folder() {
   inside cp /root/ravel/bpdbjobs.txt "$folder/"
   inside sh -c "echo 0 > $folder/jobid.txt"
 }
-step "the data folder made, the listing and a job marker 0 copied in as root" make_folder
+check "the data folder made, the listing and a job marker 0 copied in as root" make_folder
 
 enable_timer() {
   sctl enable --now "$timer" >/dev/null 2>&1 || no "systemctl enable --now $timer failed"
   timer_armed
 }
-step "systemctl enable --now $timer: armed in list-timers" enable_timer
+check "systemctl enable --now $timer: armed in list-timers" enable_timer
 
 first_run() {
   local status=0 line
@@ -227,7 +209,7 @@ first_run() {
   inside sh -c "ls $folder/report_*.html" >/dev/null 2>&1 || no "no report in $folder"
   [[ $(inside cat "$folder/jobid.txt" | tr -d '\r') == 2600000 ]] || no "job marker not advanced"
 }
-step "systemctl start $service: failed on failed backups, report written, CRITICAL logged" \
+check "systemctl start $service: failed on failed backups, report written, CRITICAL logged" \
   first_run
 
 where_data_is() {
@@ -246,7 +228,7 @@ where_data_is() {
   [[ $(sctl show -P TimeoutStartUSec "$service") == 30min ]] ||
     no "TimeoutStartSec $(sctl show -P TimeoutStartUSec "$service")"
 }
-step "the data folder is /var/lib/private/ravel/site1, all of it the run's user's" where_data_is
+check "the data folder is /var/lib/private/ravel/site1, all of it the run's user's" where_data_is
 
 # The dump put in as the operations page says: copied as root under a new name, renamed, and
 # given to the folder's owner, as the start hands over only a folder that is not the user's.
@@ -258,7 +240,7 @@ new_dump_as_root() {
   [[ $(sctl show -P ExecMainStatus "$service") == 2 ]] ||
     no "exit status $(sctl show -P ExecMainStatus "$service"): $(latest_line)"
 }
-step "a dump copied in by root and chowned to the folder's owner reports (CRITICAL)" \
+check "a dump copied in by root and chowned to the folder's owner reports (CRITICAL)" \
   new_dump_as_root
 
 by_hand_as_root() {
@@ -274,7 +256,7 @@ by_hand_as_root() {
     no "root's files left in the folder: $(inside find /var/lib/private/ravel/site1 -uid 0)"
   [[ $(inside cat "$folder/jobid.txt") == "$marker" ]] || no "the job marker moved"
 }
-step "ravelrun-tinted --check --folder $folder as root: refused, nothing touched" by_hand_as_root
+check "ravelrun-tinted --check --folder $folder as root: refused, nothing touched" by_hand_as_root
 
 next_start() {
   local line
@@ -283,7 +265,7 @@ next_start() {
   line=$(latest_line)
   [[ $line == "RAVEL OK - 0 jobs reported"* ]] || no "monitoring line: '$line'"
 }
-step "the next systemctl start after it works (no new jobs: OK)" next_start
+check "the next systemctl start after it works (no new jobs: OK)" next_start
 
 remove_keeps_data() {
   inside apt-get remove -y -q ravel >"$work/apt.log" 2>&1 ||
@@ -293,13 +275,13 @@ remove_keeps_data() {
   inside test -f "$folder/bpdbjobs.txt" -a -f "$folder/jobid.txt" || no "the data is gone"
   [[ $(sctl is-active "$timer") != active ]] || no "$timer still runs"
 }
-step "apt-get remove ravel: timer stopped, the data folder kept" remove_keeps_data
+check "apt-get remove ravel: timer stopped, the data folder kept" remove_keeps_data
 
 reinstall_starts_timers() {
   install_package
   timer_armed
 }
-step "apt-get install again: the enabled timer runs again without a reboot" \
+check "apt-get install again: the enabled timer runs again without a reboot" \
   reinstall_starts_timers
 
 reinstall_restarts_timers() {
@@ -311,7 +293,7 @@ reinstall_restarts_timers() {
   [[ $after -gt $before ]] || no "$timer was not restarted ($before, $after)"
   timer_armed
 }
-step "apt-get install --reinstall: the enabled timer restarted on the new units" \
+check "apt-get install --reinstall: the enabled timer restarted on the new units" \
   reinstall_restarts_timers
 
 purge_drops_timers() {
@@ -323,7 +305,7 @@ purge_drops_timers() {
     no "list-timers still lists $(sctl list-timers --all --no-legend)"
   inside test -f "$folder/jobid.txt" || no "purge removed the data"
 }
-step "apt-get purge ravel: the timers dropped, the data folder kept" purge_drops_timers
+check "apt-get purge ravel: the timers dropped, the data folder kept" purge_drops_timers
 
 say "$passed passed, $failed failed"
 [[ $failed -eq 0 ]]
