@@ -257,9 +257,7 @@ HealthView HistoryRecorder::view() const {
   health.now = std::time(nullptr);
   health.state = state_of(summary_, options_.thresholds);
   health.state_line = monitoring_line(summary_, health.state);
-  std::filesystem::path folder = std::filesystem::absolute(folder_->path()).lexically_normal();
-  if (folder.filename().empty()) folder = folder.parent_path();
-  health.site = utf8_from_path(folder.filename());
+  health.site = site_name(folder_->path());
   health.failed_jobs = summary_.failed_jobs;
   health.failed = summary_.failed;
   if (folder_->identity(status_codes_file_name)) {

@@ -8,6 +8,7 @@
 #include "monitoring/check.h"
 #include "pipeline/date_time.h"
 #include "pipeline/numeric.h"
+#include "pipeline/platform.h"
 
 namespace ravel {
 
@@ -125,6 +126,12 @@ std::optional<std::int64_t> parse_time_text(std::string_view text) {
          offset;
 }
 
+std::string site_name(const std::filesystem::path& folder) {
+  std::filesystem::path absolute = std::filesystem::absolute(folder).lexically_normal();
+  if (absolute.filename().empty()) absolute = absolute.parent_path();
+  return utf8_from_path(absolute.filename());
+}
+
 static std::optional<std::int64_t> whole_number(std::string_view text) {
   std::int64_t value = 0;
   const auto [stop, error] = std::from_chars(text.data(), text.data() + text.size(), value);
@@ -209,15 +216,17 @@ std::optional<ClientRecord> parse_client_line(std::string_view line) {
                       .jobs = *jobs};
 }
 
+bool is_overdue(const ClientRecord& client, std::int64_t now, std::int64_t hours) {
+  return !client.last_success_end || now - *client.last_success_end > hours * 3600;
+}
+
 std::vector<OverduePair> overdue_pairs(const std::vector<ClientRecord>& clients, std::int64_t now,
                                        std::int64_t hours) {
   std::vector<OverduePair> overdue;
   for (const ClientRecord& client : clients) {
+    if (!is_overdue(client, now, hours)) continue;
     std::optional<std::int64_t> since;
-    if (client.last_success_end) {
-      since = now - *client.last_success_end;
-      if (*since <= hours * 3600) continue;
-    }
+    if (client.last_success_end) since = now - *client.last_success_end;
     overdue.push_back({client.policy, client.client, since, client.failures_since_success});
   }
   // Never successful first, then the longest since a success.

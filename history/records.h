@@ -3,6 +3,7 @@
 // them, ISO 8601 with an offset.
 
 #include <cstdint>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -33,13 +34,19 @@ std::string utc_time_text(std::int64_t unix_time);
 // for any other text.
 std::optional<std::int64_t> parse_time_text(std::string_view text);
 
+// The site a data folder is: the folder's own name, however it was named ("/srv/site1/",
+// "site1/.", ".").
+std::string site_name(const std::filesystem::path& folder);
+
 std::string run_line(const RunRecord& run);
 std::optional<RunRecord> parse_run_line(std::string_view line);
 std::string client_line(const ClientRecord& client);
 std::optional<ClientRecord> parse_client_line(std::string_view line);
 
-// Pairs whose last successful backup ended more than `hours` before `now`, or that never had
-// one: those first, then the longest overdue first.
+// Whether the pair's last successful backup ended more than `hours` before `now`, or it never
+// had one.
+bool is_overdue(const ClientRecord& client, std::int64_t now, std::int64_t hours);
+// The overdue pairs: those never successful first, then the longest overdue first.
 std::vector<OverduePair> overdue_pairs(const std::vector<ClientRecord>& clients, std::int64_t now,
                                        std::int64_t hours);
 

@@ -126,10 +126,7 @@ std::optional<std::string> number_text(double value) {
   return std::string(text, result.ptr);
 }
 
-// Texts go into the line as error lines show them, so that no byte can split or garble the line
-// or act on a terminal; and "|", which would start the performance data, as "?".
-static void append_line_text(std::string& line, std::string_view text,
-                             std::size_t shown = std::string_view::npos) {
+void append_line_text(std::string& line, std::string_view text, std::size_t shown) {
   const std::size_t start = line.size();
   append_printable(line, text, shown);
   std::replace(line.begin() + static_cast<std::ptrdiff_t>(start), line.end(), '|', '?');

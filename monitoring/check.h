@@ -75,6 +75,11 @@ std::string_view state_name(CheckState state);
 // to an infinity.
 std::optional<std::string> number_text(double value);
 
+// Appends text to a monitoring line as error lines show it, so that no byte can split or garble
+// the line or act on a terminal; and "|", which would start the performance data, as "?".
+void append_line_text(std::string& line, std::string_view text,
+                      std::size_t shown = std::string_view::npos);
+
 struct CheckOptions {
   // One JSON object instead of the line.
   bool json = false;

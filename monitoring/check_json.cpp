@@ -11,10 +11,8 @@
 
 namespace ravel {
 
-// At most `shown` bytes of the text, then "..." where it was cut. Only Latin-1 text is cut, so
-// that no cut can split a UTF-8 character.
-static void append_json_string(std::string& out, std::string_view text, Reading reading,
-                               std::size_t shown = std::string_view::npos) {
+void append_json_string(std::string& out, std::string_view text, Reading reading,
+                        std::size_t shown) {
   const bool pass_high_bytes = passes_as_utf8(text, reading);
   out += '"';
   for (const char c : text.substr(0, shown)) {

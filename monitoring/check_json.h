@@ -10,6 +10,11 @@
 
 namespace ravel {
 
+// Appends text as a JSON string: at most `shown` bytes of it, then "..." where it was cut. Only
+// Latin-1 text is cut, so that no cut can split a UTF-8 character.
+void append_json_string(std::string& out, std::string_view text, Reading reading,
+                        std::size_t shown = std::string_view::npos);
+
 // The object of a completed run in `state`.
 std::string monitoring_object(const ReportSummary& summary, CheckState state, double run_seconds);
 // The object of a run that failed with `message`: the state UNKNOWN.
