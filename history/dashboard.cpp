@@ -37,20 +37,13 @@ static std::string run_date(const RunRecord& run) {
 }
 
 static void append_head(std::string& out, const HealthView& view) {
-  out +=
-      "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
-      "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
-      // The page is to load nothing, whatever a name in it says.
-      "<meta http-equiv=\"Content-Security-Policy\" content=\"default-src 'none'; "
-      "style-src 'unsafe-inline'\">\n<title>";
-  out += state_name(view.state);
+  std::string title(state_name(view.state));
   if (!view.site.empty()) {
-    out += " - ";
-    append_text(out, view.site, Reading::utf8_where_valid);
+    title += " - ";
+    append_text(title, view.site, Reading::utf8_where_valid);
   }
-  out += " - Backup health</title>\n<style>";
-  out += page_style;
-  out += "</style>\n</head>\n<body>\n";
+  title += " - Backup health";
+  append_page_head(out, title);
 }
 
 // The state in one line, then where and when: the site, the last run and the monitoring line.

@@ -1,5 +1,6 @@
 #include "history/page.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 
@@ -74,6 +75,35 @@ void append_href(std::string& out, std::string_view file_name) {
   }
 }
 
+void append_file_url(std::string& out, std::string_view path) {
+  out += "file://";
+  std::string_view rest = path;
+  if (rest.starts_with("//")) {
+    // A Windows share: its server is the URL's host.
+    rest.remove_prefix(2);
+    const std::size_t end = std::min(rest.find('/'), rest.size());
+    append_href(out, rest.substr(0, end));
+    rest.remove_prefix(end);
+  } else if (rest.size() >= 2 && rest[1] == ':' &&
+             ((rest[0] >= 'A' && rest[0] <= 'Z') || (rest[0] >= 'a' && rest[0] <= 'z'))) {
+    // A drive's colon is the one reserved character a file URL keeps as it is.
+    out += '/';
+    out += rest.substr(0, 2);
+    rest.remove_prefix(2);
+  }
+  bool named = false;
+  while (!rest.empty()) {
+    const std::size_t end = std::min(rest.find('/'), rest.size());
+    if (end > 0) {
+      out += '/';
+      append_href(out, rest.substr(0, end));
+      named = true;
+    }
+    rest.remove_prefix(std::min(end + 1, rest.size()));
+  }
+  if (!named) out += '/';
+}
+
 std::string count_text(std::int64_t value) {
   const std::string digits = std::to_string(value);
   const std::size_t sign = value < 0 ? 1 : 0;
@@ -119,8 +149,8 @@ const std::string_view page_style = R"(
 body{margin:0;background:var(--page);color:var(--fg);font:15px/1.5 system-ui,-apple-system,"Segoe UI",Roboto,"Helvetica Neue",Arial,"Noto Sans",sans-serif}
 .wrap{max-width:1080px;margin:0 auto;padding:0 16px}
 .banner{padding:18px 0 14px;color:#fff}
-.banner.ok{background:#1a7f37}.banner.warning{background:#f2b01e;color:#231a00}
-.banner.critical{background:#c62828}.banner.unknown{background:#5f6b7a}
+.banner.ok,.badge.ok{background:#1a7f37}.banner.warning,.badge.warning{background:#f2b01e;color:#231a00}
+.banner.critical,.badge.critical{background:#c62828}.banner.unknown,.badge.unknown{background:#5f6b7a}
 .state{margin:0;font-size:1.35rem;font-weight:500}.state strong{font-weight:800;letter-spacing:.04em;margin-right:.4em}
 .meta{margin:.35rem 0 0;font-size:.85rem;opacity:.92}
 details{font-size:.85rem;margin-top:.3rem}summary{cursor:pointer;opacity:.92}
@@ -157,6 +187,20 @@ td::before{content:attr(data-label);color:var(--muted);font-weight:600;text-alig
 td.meaning{min-width:0;text-align:right}}
 @media print{body{background:#fff}.banner{color:#000;background:none;border:3px solid #000;padding:8px}section{border:none;break-inside:avoid;padding:0}a{color:#000}.chart svg{min-width:0}}
 )";
+
+void append_page_head(std::string& out, std::string_view title_html, std::string_view own_style) {
+  out +=
+      "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
+      "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
+      // The page is to load nothing, whatever a name in it says.
+      "<meta http-equiv=\"Content-Security-Policy\" content=\"default-src 'none'; "
+      "style-src 'unsafe-inline'\">\n<title>";
+  out += title_html;
+  out += "</title>\n<style>";
+  out += page_style;
+  out += own_style;
+  out += "</style>\n</head>\n<body>\n";
+}
 
 void append_section_start(std::string& out, std::string_view id, std::string_view heading,
                           std::int64_t count) {

@@ -15,6 +15,12 @@ namespace ravel {
 // The pages' one style sheet, written into each page: nothing in a page loads anything.
 extern const std::string_view page_style;
 
+// A page's start, up to and with <body>: UTF-8, the phone's viewport, a policy that has the
+// browser load nothing whatever a name in the page says, the title (given as HTML, escaped
+// already) and the style sheet with the page's own rules after it.
+void append_page_head(std::string& out, std::string_view title_html,
+                      std::string_view own_style = {});
+
 // Appends text as HTML character data, fit for element content and quoted attributes alike.
 // Control characters are not allowed in an HTML page, and C1 controls (Latin-1 0x80 to 0x9F)
 // would be read as Windows-1252 if written as references; they are shown as "\xNN" instead,
@@ -29,6 +35,10 @@ void append_name(std::string& out, std::string_view name);
 // A file name as a relative link: every byte but the unreserved ones percent-encoded, so that
 // no name can name another folder, start a scheme or end the attribute.
 void append_href(std::string& out, std::string_view file_name);
+// An absolute path, as UTF-8 with "/" between its names, as a file URL with each name
+// percent-encoded: "/var/lib/ravel" gives file:///var/lib/ravel, "C:/Ravel" file:///C:/Ravel and
+// "//server/share" file://server/share.
+void append_file_url(std::string& out, std::string_view path);
 
 // "1,234,567".
 std::string count_text(std::int64_t value);
