@@ -1,11 +1,7 @@
 #include "console/job_selection.h"
 
-#include <algorithm>
-#include <array>
 #include <cstdint>
-#include <iterator>
 #include <span>
-#include <vector>
 
 #include "console/process_columns.h"
 #include "pipeline/date_time.h"
@@ -51,44 +47,14 @@ static void write_selected(TextWriter& out, const LineFields& fields, std::int64
   out.write_joined(std::span(columns, count));
 }
 
-// The positions the first pass reads of a line with `count` fields, rising: the fixed ones and
-// the three counted back from the end. A line is split only as far as these.
-static std::span<const std::size_t> selection_positions(std::int64_t count,
-                                                        std::vector<std::size_t>& positions) {
-  static constexpr auto fixed = [] {
-    // Every interim column but the rate, and the two positions that only steer a job.
-    std::array<std::size_t, interim_field_count + 1> all{};
-    std::size_t used = 0;
-    for (const InterimColumn& column : interim_columns) {
-      if (column.source != Source::rate) all[used++] = column.position;
-    }
-    all[used++] = side_only_position;
-    all[used++] = storage_unit_position;
-    std::sort(all.begin(), all.end());
-    return all;
-  }();
-  std::size_t from_end[3];
-  std::size_t relative = 0;
-  for (const std::size_t back : {storage_unit_rate_from_end, rate_from_end, selector_from_end}) {
-    if (count >= static_cast<std::int64_t>(back)) {
-      from_end[relative++] = static_cast<std::size_t>(count) - back;
-    }
-  }
-  positions.clear();
-  std::merge(std::begin(fixed), std::end(fixed), from_end, from_end + relative,
-             std::back_inserter(positions));
-  positions.erase(std::unique(positions.begin(), positions.end()), positions.end());
-  return positions;
-}
-
 void select_jobs(LineReader& listing, TextWriter& interim, TextWriter& side,
                  const ReportingWindow& window) {
   LineFields fields;
-  std::vector<std::size_t> positions;
   while (auto text = listing.try_next()) {
     try {
-      const std::int64_t field_count = count_fields(*text);
-      fields.pick(*text, field_count, selection_positions(field_count, positions));
+      // The fields a job is steered by stand near the line's end: the whole line is split.
+      fields.split(*text);
+      const std::int64_t field_count = fields.count();
       const double start = strict_number(fields[start_position]);
       if (start == 0 || start > window.end) continue;
       // Newest first: the first job that started before the window ends the pass.

@@ -62,20 +62,18 @@ void LineFields::split(std::string_view line) {
   split_fields(line, fields_);
   whole_ = true;
   size_ = fields_.size();
-  count_ = static_cast<std::int64_t>(size_);
 }
 
-std::size_t LineFields::pick(std::string_view line, std::span<const std::size_t> positions) {
+void LineFields::pick(std::string_view line, std::span<const std::size_t> positions) {
   line_ = line;
   whole_ = false;
-  count_ = -1;
   if (++stamp_ == 0) {
     std::fill(stamps_.begin(), stamps_.end(), 0);
     stamp_ = 1;
   }
   if (positions.empty()) {
     size_ = 0;
-    return 0;
+    return;
   }
   const std::size_t last = positions.back();
   if (fields_.size() <= last) fields_.resize(last + 1);
@@ -84,14 +82,6 @@ std::size_t LineFields::pick(std::string_view line, std::span<const std::size_t>
   // Every position asked for is marked, those the line lacks too, so that reading one of those
   // tells the line's fault and not the program's.
   for (const std::size_t position : positions) stamps_[position] = stamp_;
-  if (size_ > last) return positions.size();
-  return static_cast<std::size_t>(std::lower_bound(positions.begin(), positions.end(), size_) -
-                                  positions.begin());
-}
-
-std::int64_t LineFields::count() const {
-  if (count_ < 0) count_ = count_fields(line_);
-  return count_;
 }
 
 void LineFields::unreadable(std::int64_t position) const {

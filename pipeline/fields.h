@@ -41,16 +41,12 @@ class LineFields {
   // Splits the whole line.
   void split(std::string_view line);
   // Takes the fields at `positions`, which rise; the line is split only as far as the last one.
-  // Returns how many of the positions the line has: those it lacks are the last ones.
-  std::size_t pick(std::string_view line, std::span<const std::size_t> positions);
-  // The same for a line whose field count the caller has counted already.
-  void pick(std::string_view line, std::int64_t count, std::span<const std::size_t> positions) {
-    pick(line, positions);
-    count_ = count;
-  }
+  void pick(std::string_view line, std::span<const std::size_t> positions);
 
-  // The line's number of fields; after pick(), counted when first asked.
-  std::int64_t count() const;
+  // The line's number of fields; after pick(), counted when asked.
+  std::int64_t count() const {
+    return whole_ ? static_cast<std::int64_t>(size_) : count_fields(line_);
+  }
   std::string_view operator[](std::int64_t position) const {
     if (position >= 0 && static_cast<std::size_t>(position) < size_ &&
         (whole_ || stamps_[static_cast<std::size_t>(position)] == stamp_)) {
@@ -72,7 +68,6 @@ class LineFields {
   std::vector<std::uint32_t> stamps_;
   std::uint32_t stamp_ = 0;
   bool whole_ = false;
-  mutable std::int64_t count_ = 0;  // -1 until counted
 };
 
 }  // namespace ravel

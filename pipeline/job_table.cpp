@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <optional>
-#include <string>
 #include <vector>
 
 #include "pipeline/failure.h"
@@ -18,30 +17,17 @@ std::optional<std::string_view> schedule_type_name(std::string_view code) {
   return std::nullopt;
 }
 
-// The listing position whose absence stops a short line: the first one the edition reads that
-// the line lacks. The tinted edition reads its schedule-type code before the other fields.
-static std::size_t first_missing_position(const Edition& edition, std::size_t field_count) {
-  if (edition.named_schedule_column != no_column) {
-    const std::size_t code_position = edition.listing_positions[edition.named_schedule_column];
-    if (code_position >= field_count) return code_position;
-  }
-  for (const std::size_t position : edition.listing_positions) {
-    if (position >= field_count) return position;
-  }
-  return field_count;
-}
-
-// One job table line. `texts` has room for a text per column.
-static void write_table_line(TextWriter& table, const LineFields& fields, const Edition& edition,
-                             std::vector<std::string_view>& texts) {
-  for (std::size_t column = 0; column < texts.size(); ++column) {
-    texts[column] = fields[static_cast<std::int64_t>(edition.listing_positions[column])];
-  }
-  if (edition.named_schedule_column != no_column) {
-    std::string_view& code = texts[edition.named_schedule_column];
-    code = schedule_type_name(code).value_or(code);
-  }
-  table.write_joined(texts);
+// The texts of one job table line, a text per column. The tinted edition reads its
+// schedule-type code before the other fields, so a short line names that field first.
+static void read_texts(const LineFields& fields, const Edition& edition,
+                       std::vector<std::string_view>& texts) {
+  const std::size_t named = edition.named_schedule_column;
+  const auto field = [&](std::size_t column) {
+    return fields[static_cast<std::int64_t>(edition.listing_positions[column])];
+  };
+  const std::string_view code = named != no_column ? field(named) : std::string_view();
+  for (std::size_t column = 0; column < texts.size(); ++column) texts[column] = field(column);
+  if (named != no_column) texts[named] = schedule_type_name(code).value_or(code);
 }
 
 void convert_listing(LineReader& listing, TextWriter& table, const Edition& edition) {
@@ -56,15 +42,14 @@ void convert_listing(LineReader& listing, TextWriter& table, const Edition& edit
 
   table.write_line(edition.table_header);
   while (auto line = listing.try_next()) {
-    if (fields.pick(*line, positions) < positions.size()) {
-      const std::int64_t field_count = count_fields(*line);
-      const auto position = static_cast<std::int64_t>(
-          first_missing_position(edition, static_cast<std::size_t>(field_count)));
-      throw missing_field(position, field_count)
-          .in_file(listing.name())
-          .at_line(listing.line_number());
+    try {
+      fields.pick(*line, positions);
+      read_texts(fields, edition, texts);
+    } catch (Failure& failure) {
+      failure.in_file(listing.name()).at_line(listing.line_number());
+      throw;
     }
-    write_table_line(table, fields, edition, texts);
+    table.write_joined(texts);
   }
 }
 

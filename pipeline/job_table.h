@@ -2,7 +2,6 @@
 // The conversion of the job listing into the job table: every job line becomes one line of the
 // edition's columns, in the listing's order, under the edition's header line.
 
-#include <filesystem>
 #include <optional>
 #include <string_view>
 

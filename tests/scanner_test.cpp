@@ -95,10 +95,10 @@ TEST(scanner_test, splitting_and_picking_agree_with_a_plain_split) {
     }
     const std::vector<std::size_t> table = {0, 3, 4, 5, 6, 7, 8, 9, 10, 11, 14, 15, 22, 27, 34, 51};
     for (const std::vector<std::size_t>& positions : {gaps, table}) {
-      const std::size_t count = picker.pick(line, positions);
-      std::size_t present = 0;
-      while (present < positions.size() && positions[present] < expected.size()) ++present;
-      ASSERT_EQ(count, present) << line;
+      picker.pick(line, positions);
+      // The positions the line has are the first `count`.
+      std::size_t count = 0;
+      while (count < positions.size() && positions[count] < expected.size()) ++count;
       EXPECT_EQ(picker.count(), static_cast<std::int64_t>(expected.size()));
       for (std::size_t i = 0; i < positions.size(); ++i) {
         const auto position = static_cast<std::int64_t>(positions[i]);
@@ -144,7 +144,7 @@ TEST(scanner_test, only_picked_positions_can_be_read) {
     } else {
       fields.pick(wide, wide_positions);
     }
-    EXPECT_EQ(fields.pick(line, positions), 2u);
+    fields.pick(line, positions);
     for (const Read& read : reads) {
       SCOPED_TRACE(::testing::Message()
                    << "split before " << split_before << ", position " << read.position);
