@@ -1,11 +1,9 @@
 #include "console/job_grouping.h"
 
 #include <cstdint>
-#include <memory>
 #include <optional>
 #include <string>
 #include <unordered_map>
-#include <utility>
 #include <vector>
 
 #include "console/process_columns.h"
@@ -23,9 +21,9 @@ std::string_view retention_text(std::string_view code) {
       "45 Weeks", "34 Days", "89 Days",  "1 Month", "2 Months", "3 Months", "6 Months",
       "9 Months", "1 Year",  "Infinity", "4 Weeks", "8 Weeks",  "12 Months"};
   if (code.size() == 1 && code[0] >= '0' && code[0] <= '9') return names[code[0] - '0'];
-  if (code == "10") return names[10];
-  if (code == "11") return names[11];
-  if (code == "12") return names[12];
+  if (code.size() == 2 && code[0] == '1' && code[1] >= '0' && code[1] <= '2') {
+    return names[10 + code[1] - '0'];
+  }
   return "Not Programmed";
 }
 
@@ -79,25 +77,9 @@ struct TextHash {
   }
 };
 
-// The policy-list lines after the first: each distinct name is one group.
-struct LaterPolicies {
-  std::unordered_map<std::string, std::size_t, TextHash, std::equal_to<>> group_of_name;
-  std::vector<std::string> names;            // By group.
-  std::vector<std::size_t> groups_in_order;  // One a line.
-
-  explicit LaterPolicies(LineReader& policies) {
-    while (auto name = policies.try_next()) {
-      const auto [found, added] = group_of_name.try_emplace(std::string(*name), names.size());
-      if (added) names.emplace_back(*name);
-      groups_in_order.push_back(found->second);
-    }
-  }
-};
-
-// The rows of the groups that later policy-list lines ask for, in the order they come. They are
-// kept in memory up to a fixed amount; then the rows of every group go to a scratch file, one
-// piece a group, so that memory stays the same however many jobs there are. The scratch file is
-// removed when the store ends.
+// The rows of each group, in the order they come. They are kept in memory up to a fixed amount;
+// then the rows of every group go to a scratch file, one piece a group, so that memory stays the
+// same however many jobs there are. The scratch file is removed when the store ends.
 class GroupRows {
  public:
   GroupRows(std::size_t group_count, const ScratchSpace& storage)
@@ -193,20 +175,22 @@ class GroupRows {
   std::uint64_t scratch_size_ = 0;
 };
 
-// The second pass's state: the policy list, and the rows of each group as the interim lines
-// come. The first policy-list line's group is kept like the others, so that nothing reaches the
-// table before the whole interim file has been read.
+// The second pass's state: the policy list, each distinct name one group, and the rows of each
+// group as the interim lines come. The first line's group is 0. Nothing reaches the table before
+// the whole interim file has been read.
 class PolicyGroups {
  public:
-  static constexpr std::size_t first_group = 0;
-
   // `policies` has at least one line.
-  PolicyGroups(LineReader& policies, const ScratchSpace& storage)
-      : first_policy_(policies.next()),
-        later_(policies),
-        store_(later_.names.size() + 1, storage) {}
+  PolicyGroups(LineReader& policies, const ScratchSpace& storage) {
+    while (auto name = policies.try_next()) {
+      const auto [found, added] = group_of_name_.try_emplace(std::string(*name), names_.size());
+      if (added) names_.emplace_back(*name);
+      groups_in_order_.push_back(found->second);
+    }
+    store_.emplace(names_.size(), storage);
+  }
 
-  // Checks every interim line as each policy-list line would, and keeps the rows of its groups.
+  // Checks every interim line as each policy-list line would, and keeps the rows of its group.
   void collect(LineReader& interim) {
     LineFields fields;
     std::string row;
@@ -214,13 +198,10 @@ class PolicyGroups {
       try {
         fields.split(*line);
         const std::int32_t seconds = checked_elapsed(fields);
-        const bool in_first_group = fields[interim_policy] == first_policy_;
-        const auto later = later_.group_of_name.find(fields[interim_policy]);
-        const bool in_later_group = later != later_.group_of_name.end();
-        if (!in_first_group && !in_later_group) continue;
+        const auto group = group_of_name_.find(fields[interim_policy]);
+        if (group == group_of_name_.end()) continue;
         make_group_row(fields, seconds, row);
-        if (in_first_group) store_.add(first_group, row);
-        if (in_later_group) store_.add(later->second + 1, row);
+        store_->add(group->second, row);
       } catch (Failure& failure) {
         failure.in_file(interim.name()).at_line(interim.line_number());
         throw;
@@ -228,31 +209,31 @@ class PolicyGroups {
     }
   }
 
-  // The groups after the table's header, in the policy list's order. After a failing
-  // collect(), only the first group's rows so far: as far as a table made line by line would
-  // have got.
-  void write(TextWriter& table, bool complete) {
-    if (complete || store_.has_rows(first_group)) write(table, first_group, first_policy_);
-    if (!complete) return;
-    for (const std::size_t group : later_.groups_in_order) {
-      write(table, group + 1, later_.names[group]);
-    }
+  // The groups after the table's header, in the policy list's order.
+  void write(TextWriter& table) {
+    for (const std::size_t group : groups_in_order_) write(table, group);
+  }
+  // After a failing collect(), only the first group's rows so far: as far as a table made line
+  // by line would have got.
+  void write_first(TextWriter& table) {
+    if (store_->has_rows(0)) write(table, 0);
   }
 
  private:
   // The group's rows after its policy name, or the policy's "Not Found" row.
-  void write(TextWriter& table, std::size_t group, std::string_view policy) {
-    table.write(policy);
-    if (store_.has_rows(group)) {
-      store_.write_group(group, table);
+  void write(TextWriter& table, std::size_t group) {
+    table.write(names_[group]);
+    if (store_->has_rows(group)) {
+      store_->write_group(group, table);
     } else {
       table.write_line(",Not Found");
     }
   }
 
-  const std::string first_policy_;
-  const LaterPolicies later_;
-  GroupRows store_;
+  std::unordered_map<std::string, std::size_t, TextHash, std::equal_to<>> group_of_name_;
+  std::vector<std::string> names_;            // By group.
+  std::vector<std::size_t> groups_in_order_;  // One a policy-list line.
+  std::optional<GroupRows> store_;
 };
 
 }  // namespace
@@ -266,10 +247,10 @@ void group_jobs(LineReader& policies, const std::function<LineReader()>& open_in
   try {
     grouping.collect(interim);
   } catch (...) {
-    grouping.write(table, false);
+    grouping.write_first(table);
     throw;
   }
-  grouping.write(table, true);
+  grouping.write(table);
 }
 
 }  // namespace ravel

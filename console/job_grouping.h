@@ -3,7 +3,6 @@
 // console's job table.
 
 #include <cstddef>
-#include <filesystem>
 #include <functional>
 #include <string_view>
 
@@ -15,10 +14,9 @@ namespace ravel {
 std::string_view retention_text(std::string_view code);
 std::string_view schedule_type_text(std::string_view code);
 
-// Where the second pass keeps the rows of the later policy-list lines' groups until their
-// turn: this many bytes of rows in memory (up to twice that held, as strings grow by doubling),
-// and beyond it a scratch file in this folder (without one, the system's temporary folder),
-// removed at the end.
+// Where the second pass keeps the groups' rows until their turn: this many bytes of rows in
+// memory (up to twice that held, as strings grow by doubling), and beyond it a scratch file in
+// this folder (without one, the system's temporary folder), removed at the end.
 struct ScratchSpace {
   const Folder* scratch_folder = nullptr;
   std::size_t memory = std::size_t{2} << 20;
