@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -10,7 +9,6 @@
 #include "pipeline/elapsed_time.h"
 #include "pipeline/failure.h"
 #include "pipeline/fields.h"
-#include "pipeline/job_table.h"
 #include "pipeline/numeric.h"
 #include "pipeline/scanner.h"
 
@@ -57,8 +55,7 @@ static void write_title(TextWriter& out, const ReportingWindow& window) {
   out.write(date_time_text(window.start + display_offset_seconds));
   out.write("<br> End: ");
   out.write(date_time_text(window.end + display_offset_seconds));
-  out.write("</font>\r\n");
-  out.write_line("");
+  out.write("</font>\r\n\r\n");
 }
 
 static void write_header_row(TextWriter& out, std::string_view header) {
@@ -72,10 +69,6 @@ static void write_header_row(TextWriter& out, std::string_view header) {
   }
   out.write_line("</TR>");
 }
-
-static constexpr std::string_view cell_opening = "<TD>";
-static constexpr std::string_view cell_closing = "</TD>";
-static constexpr std::string_view row_closing = "</TR>\r\n";
 
 // The date-time text of an instant column, the elapsed-time text of the duration column.
 static void write_time_text(TextWriter& out, std::string_view field, std::size_t column,
@@ -120,7 +113,7 @@ static void write_row(TextWriter& out, std::string_view line,
       out.write(filler_cell);
       continue;
     }
-    out.write(cell_opening);
+    out.write("<TD>");
     out.write(font);
     if (rules.is_instant(column) || column == rules.duration_column) {
       try {
@@ -134,9 +127,9 @@ static void write_row(TextWriter& out, std::string_view line,
     } else {
       out.write(field);
     }
-    out.write(cell_closing);
+    out.write("</TD>");
   }
-  out.write(row_closing);
+  out.write("</TR>\r\n");
 }
 
 std::optional<std::string> render_report(std::string_view header, LineReader& table,
@@ -240,27 +233,14 @@ static void keep_earlier_report(const Folder& folder, ReplacingFile& report) {
       .in_file(report.name());
 }
 
-// The report takes its name first; the new marker is on the disk, and the old one known to be
-// replaceable, before that, so that a full disk or a locked marker fails with both as they were.
-// The marker takes its name only once the report's name is durable: after a power cut at any
-// moment, the marker never names jobs that no report on the disk shows.
-// A listener hears of the new marker's file once it is durable, before anything takes a name.
-static void publish_with_marker(ReplacingFile& report, const Folder& folder,
-                                const std::optional<std::string>& marker,
-                                const std::function<void(const FileIdentity&)>& publishing) {
-  NativeFile(folder, job_marker_name, NativeFile::Mode::append).close();
-  ReplacingFile job_marker(folder, std::string(job_marker_name));
-  job_marker.writer().write_line(marker.value_or(""));
-  job_marker.finish();
-  publishing(job_marker.identity());
-  keep_earlier_report(folder, report);
-  report.commit();
-  job_marker.commit();
-}
-
 // The marker is read before the report is created, so that a missing marker cannot cost the
 // day's earlier report. An edition that knows a grouped table looks at the header first: such a
 // table needs no marker at all.
+// The new marker is on the disk, and the old one known to be replaceable, before the report
+// takes its name, so that a full disk or a locked marker fails with both as they were. The
+// marker takes its name only once the report's name is durable: after a power cut at any
+// moment, the marker never names jobs that no report on the disk shows. A listener hears of the
+// new marker's file once it is durable, before anything takes a name.
 void run_report(const Folder& folder, const Edition& edition, const ReportingWindow& window,
                 CivilDate today, ReportListener* listener) {
   if (listener) listener->started(folder);
@@ -279,16 +259,19 @@ void run_report(const Folder& folder, const Edition& edition, const ReportingWin
   const bool writes_marker = rules.marker_row != 0;
   const std::optional<std::string> marker_after =
       writes_marker ? marker.value_or("") : stored_job_id;
-  const auto publishing = [&](const std::optional<FileIdentity>& new_marker) {
-    if (listener) listener->publishing(report.name(), stored_job_id, marker_after, new_marker);
-  };
+  std::optional<ReplacingFile> job_marker;
+  std::optional<FileIdentity> new_marker;
   if (writes_marker) {
-    publish_with_marker(report, folder, marker, publishing);
-  } else {
-    publishing(std::nullopt);
-    keep_earlier_report(folder, report);
-    report.commit();
+    NativeFile(folder, job_marker_name, NativeFile::Mode::append).close();
+    job_marker.emplace(folder, std::string(job_marker_name));
+    job_marker->writer().write_line(*marker_after);
+    job_marker->finish();
+    new_marker = job_marker->identity();
   }
+  if (listener) listener->publishing(report.name(), stored_job_id, marker_after, new_marker);
+  keep_earlier_report(folder, report);
+  report.commit();
+  if (job_marker) job_marker->commit();
   if (listener) listener->reported(folder.path() / report.name(), stored_job_id, marker_after);
 }
 
