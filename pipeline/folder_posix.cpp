@@ -35,10 +35,7 @@ static std::optional<std::string> user_name(uid_t user) {
 }
 
 Folder::Folder(const std::filesystem::path& path) : path_(path) {
-  const char* const name = path.empty() ? "." : path.c_str();
-  do {
-    fd_ = ::open(name, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  } while (fd_ < 0 && errno == EINTR);
+  fd_ = open_at(AT_FDCWD, path.empty() ? "." : path.native(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd_ >= 0) return;
   const int error = errno;
   const std::string shown = utf8_from_path(path);

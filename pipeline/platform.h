@@ -13,6 +13,8 @@
 
 namespace ravel {
 
+class Failure;
+
 struct CivilDate {
   int year = 1970;
   int month = 1;
@@ -133,6 +135,8 @@ class NativeFile {
 
  private:
   void close_quietly() noexcept;
+  // Closes the file that failed to open fully and gives the failure back, to be thrown.
+  Failure closed(Failure failure);
 
 #ifdef _WIN32
   void* handle_ = nullptr;

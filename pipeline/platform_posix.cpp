@@ -82,34 +82,20 @@ NativeFile::NativeFile(const Folder& folder, std::string_view name, Mode mode,
       }
     }
   }
-  int flags = O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK;
-  switch (mode) {
-    case Mode::read:
-      flags |= O_RDONLY;
-      break;
-    case Mode::create:
-    case Mode::append:
-      flags |= O_WRONLY | O_CREAT;
-      break;
-    case Mode::create_new:
-      flags |= O_RDWR | O_CREAT | O_EXCL;
-      break;
-  }
-  fd_ = open_at(folder.native(), name, flags, 0666);
+  const int access = mode == Mode::read         ? O_RDONLY
+                     : mode == Mode::create_new ? O_RDWR | O_CREAT | O_EXCL
+                                                : O_WRONLY | O_CREAT;
+  fd_ = open_at(folder.native(), name, access | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0666);
   if (fd_ < 0) {
     const int error = errno;
     if (error == ENOENT && mode == Mode::read) {
       throw io_failure(ErrorCode::file_not_found, error, name_);
     }
-    if (error == ELOOP) {
-      throw Failure(ErrorCode::path_file_access, "is a symbolic link, which is not followed")
-          .in_file(name_);
-    }
-    if (error == ENXIO || error == EISDIR) {
-      throw Failure(ErrorCode::path_file_access,
-                    error == EISDIR ? "is a folder" : "is not a regular file")
-          .in_file(name_);
-    }
+    const char* const fault = error == ELOOP    ? "is a symbolic link, which is not followed"
+                              : error == EISDIR ? "is a folder"
+                              : error == ENXIO  ? "is not a regular file"
+                                                : nullptr;
+    if (fault != nullptr) throw Failure(ErrorCode::path_file_access, fault).in_file(name_);
     if (error == EEXIST) {
       throw Failure(ErrorCode::path_file_access,
                     "its temporary file " + std::string(name) + " exists already")
@@ -119,11 +105,7 @@ NativeFile::NativeFile(const Folder& folder, std::string_view name, Mode mode,
   }
 
   struct stat info {};
-  if (::fstat(fd_, &info) != 0) {
-    const int error = errno;
-    close_quietly();
-    throw io_failure(error, name_);
-  }
+  if (::fstat(fd_, &info) != 0) throw closed(io_failure(errno, name_));
   const char* fault = not_a_file(info);
   ErrorCode code = ErrorCode::path_file_access;
   if (fault == nullptr && (mode == Mode::create || mode == Mode::append)) {
@@ -137,29 +119,18 @@ NativeFile::NativeFile(const Folder& folder, std::string_view name, Mode mode,
       fault = "Permission denied";
     }
   }
-  if (fault != nullptr) {
-    close_quietly();
-    throw Failure(code, fault).in_file(name_);
-  }
+  if (fault != nullptr) throw closed(Failure(code, fault).in_file(name_));
   // Reads and writes of a regular file do not block; the flag only kept the open from it.
   ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) & ~O_NONBLOCK);
   if (mode == Mode::create && info.st_size > 0 && ::ftruncate(fd_, 0) != 0) {
-    const int error = errno;
-    close_quietly();
-    throw io_failure(error, name_);
+    throw closed(io_failure(errno, name_));
   }
-  if (mode == Mode::append && ::lseek(fd_, 0, SEEK_END) < 0) {
-    const int error = errno;
-    close_quietly();
-    throw io_failure(error, name_);
-  }
+  if (mode == Mode::append && ::lseek(fd_, 0, SEEK_END) < 0) throw closed(io_failure(errno, name_));
 }
 
 NativeFile::NativeFile(const std::filesystem::path& path, std::string_view display_name)
     : name_(display_name) {
-  do {
-    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  } while (fd_ < 0 && errno == EINTR);
+  fd_ = open_at(AT_FDCWD, path.native(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd_ < 0) {
     const int error = errno;
     throw io_failure(error == ENOENT                       ? ErrorCode::file_not_found
@@ -171,8 +142,7 @@ NativeFile::NativeFile(const std::filesystem::path& path, std::string_view displ
   struct stat info {};
   if (::fstat(fd_, &info) == 0) {
     if (const char* fault = not_a_file(info)) {
-      close_quietly();
-      throw Failure(ErrorCode::path_file_access, fault).in_file(name_);
+      throw closed(Failure(ErrorCode::path_file_access, fault).in_file(name_));
     }
   }
   ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) & ~O_NONBLOCK);
@@ -235,6 +205,11 @@ void NativeFile::close() {
 void NativeFile::close_quietly() noexcept {
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
+}
+
+Failure NativeFile::closed(Failure failure) {
+  close_quietly();
+  return failure;
 }
 
 FileIdentity NativeFile::identity() const {

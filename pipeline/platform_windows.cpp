@@ -359,16 +359,11 @@ NativeFile::NativeFile(const Folder& folder, std::string_view name, Mode mode,
       fault = "Permission denied";
     }
   }
-  if (fault != nullptr) {
-    close_quietly();
-    throw Failure(code, fault).in_file(name_);
-  }
+  if (fault != nullptr) throw closed(Failure(code, fault).in_file(name_));
   if (mode == Mode::create && (info.nFileSizeHigh != 0 || info.nFileSizeLow != 0)) {
     FILE_END_OF_FILE_INFO end{};
     if (!::SetFileInformationByHandle(handle, FileEndOfFileInfo, &end, sizeof end)) {
-      const DWORD error = ::GetLastError();
-      close_quietly();
-      throw io_failure(error, name_);
+      throw closed(io_failure(::GetLastError(), name_));
     }
   }
 }
@@ -398,8 +393,7 @@ NativeFile::NativeFile(const std::filesystem::path& path, std::string_view displ
   // A pipe or a device (NUL, CON, \\.\pipe\...) opens as a file does, without waiting; it is
   // still no text file, and reading it could wait for ever.
   if (::GetFileType(handle) != FILE_TYPE_DISK) {
-    close_quietly();
-    throw Failure(ErrorCode::path_file_access, "is not a regular file").in_file(name_);
+    throw closed(Failure(ErrorCode::path_file_access, "is not a regular file").in_file(name_));
   }
 }
 
@@ -462,6 +456,11 @@ void NativeFile::close() {
 void NativeFile::close_quietly() noexcept {
   if (handle_ != nullptr) ::CloseHandle(static_cast<HANDLE>(handle_));
   handle_ = nullptr;
+}
+
+Failure NativeFile::closed(Failure failure) {
+  close_quietly();
+  return failure;
 }
 
 FileIdentity NativeFile::identity() const {
