@@ -44,24 +44,30 @@ std::string quoted_text(std::string_view text) {
   return out;
 }
 
+// The length of the well-formed UTF-8 sequence at the start of `text`; 0 when it is none.
+static std::size_t utf8_sequence(std::string_view text) {
+  const auto byte = static_cast<unsigned char>(text[0]);
+  const std::size_t length = byte < 0x80                    ? 1
+                             : byte >= 0xC2 && byte <= 0xDF ? 2
+                             : byte >= 0xE0 && byte <= 0xEF ? 3
+                             : byte >= 0xF0 && byte <= 0xF4 ? 4
+                                                            : 0;
+  if (length == 0 || text.size() < length) return 0;
+  for (std::size_t k = 1; k < length; ++k) {
+    if ((static_cast<unsigned char>(text[k]) & 0xC0) != 0x80) return 0;
+  }
+  const auto second = length > 1 ? static_cast<unsigned char>(text[1]) : 0;
+  if ((byte == 0xE0 && second < 0xA0) || (byte == 0xED && second >= 0xA0) ||
+      (byte == 0xF0 && second < 0x90) || (byte == 0xF4 && second >= 0x90)) {
+    return 0;
+  }
+  return length;
+}
+
 bool is_utf8(std::string_view text) {
-  for (std::size_t i = 0; i < text.size();) {
-    const auto byte = static_cast<unsigned char>(text[i]);
-    const std::size_t length = byte < 0x80                    ? 1
-                               : byte >= 0xC2 && byte <= 0xDF ? 2
-                               : byte >= 0xE0 && byte <= 0xEF ? 3
-                               : byte >= 0xF0 && byte <= 0xF4 ? 4
-                                                              : 0;
-    if (length == 0 || text.size() - i < length) return false;
-    for (std::size_t k = 1; k < length; ++k) {
-      if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return false;
-    }
-    const auto second = length > 1 ? static_cast<unsigned char>(text[i + 1]) : 0;
-    if ((byte == 0xE0 && second < 0xA0) || (byte == 0xED && second >= 0xA0) ||
-        (byte == 0xF0 && second < 0x90) || (byte == 0xF4 && second >= 0x90)) {
-      return false;
-    }
-    i += length;
+  for (std::size_t length = 0; !text.empty(); text.remove_prefix(length)) {
+    length = utf8_sequence(text);
+    if (length == 0) return false;
   }
   return true;
 }
@@ -79,27 +85,13 @@ void append_latin1(std::string& out, unsigned char byte) {
   out += static_cast<char>(0x80 | (byte & 0x3F));
 }
 
-// The length of the UTF-8 sequence at the start of `text`; 0 when it is none.
-static std::size_t utf8_sequence(std::string_view text) {
-  const auto lead = static_cast<unsigned char>(text[0]);
-  const std::size_t size = lead >= 0xF0 && lead < 0xF5   ? 4
-                           : lead >= 0xE0                ? 3
-                           : lead >= 0xC2 && lead < 0xE0 ? 2
-                                                         : 0;
-  if (size == 0 || text.size() < size) return 0;
-  for (std::size_t i = 1; i < size; ++i) {
-    if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) return 0;
-  }
-  return size;
-}
-
 // A file's name keeps the UTF-8 it is written in, so that names in any script read as they
 // are; control bytes and bytes that are no UTF-8 are escaped, so that no name planted in a
 // folder can move a terminal's cursor or change its colours.
 static void append_name(std::string& out, std::string_view name) {
   while (!name.empty()) {
     const auto byte = static_cast<unsigned char>(name[0]);
-    std::size_t size = byte >= 0x20 && byte < 0x7F ? 1 : utf8_sequence(name);
+    std::size_t size = byte < 0x20 || byte == 0x7F ? 0 : utf8_sequence(name);
     if (size == 0) {
       append_printable(out, name.substr(0, 1), 1);
       size = 1;
