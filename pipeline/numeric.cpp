@@ -1,5 +1,6 @@
 #include "pipeline/numeric.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <limits>
@@ -12,47 +13,6 @@ namespace ravel {
 static bool is_blank(char c) { return c == ' ' || c == '\t'; }
 static bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
-// Converts an unsigned decimal mantissa with optional point and exponent, already free of
-// blanks and sign, correctly rounded and independent of the C locale.
-static double convert(std::string_view number, bool& overflowed) {
-  overflowed = false;
-  double value = 0.0;
-  const auto [end, error] = std::from_chars(number.data(), number.data() + number.size(), value,
-                                            std::chars_format::general);
-  (void)end;
-  if (error != std::errc::result_out_of_range) return value;
-
-  // Out of range either way: decide between overflow and underflow from the decimal magnitude.
-  std::int64_t magnitude = 0;
-  bool seen_nonzero = false;
-  bool after_point = false;
-  std::size_t i = 0;
-  for (; i < number.size() && number[i] != 'e' && number[i] != 'E'; ++i) {
-    if (number[i] == '.') {
-      after_point = true;
-    } else if (!seen_nonzero && number[i] == '0') {
-      if (after_point) --magnitude;
-    } else {
-      seen_nonzero = true;
-      if (!after_point) ++magnitude;
-    }
-  }
-  std::int64_t exponent = 0;
-  if (i < number.size()) {
-    ++i;
-    bool negative = false;
-    if (i < number.size() && (number[i] == '+' || number[i] == '-')) negative = number[i++] == '-';
-    for (; i < number.size() && exponent < 1'000'000'000'000'000; ++i)
-      exponent = exponent * 10 + (number[i] - '0');
-    if (negative) exponent = -exponent;
-  }
-  if (seen_nonzero && magnitude + exponent > 0) {
-    overflowed = true;
-    return std::numeric_limits<double>::infinity();
-  }
-  return 0.0;
-}
-
 // Fast path: up to 15 digits without point or exponent convert exactly as an integer.
 static bool small_integer(std::string_view digits, double& value) {
   if (digits.empty() || digits.size() > 15) return false;
@@ -63,6 +23,38 @@ static bool small_integer(std::string_view digits, double& value) {
   }
   value = static_cast<double>(n);
   return true;
+}
+
+// Converts an unsigned decimal mantissa with optional point and exponent, already free of
+// blanks and sign, correctly rounded and independent of the C locale. A number too large for a
+// double is an infinity.
+static double convert(std::string_view number) {
+  double value = 0.0;
+  if (small_integer(number, value)) return value;
+  const auto [end, error] = std::from_chars(number.data(), number.data() + number.size(), value,
+                                            std::chars_format::general);
+  (void)end;
+  if (error != std::errc::result_out_of_range) return value;
+
+  // Out of range either way: it overflows when its first significant digit, moved by the
+  // exponent, stands before the point, and underflows otherwise.
+  const std::size_t marker = std::min(number.find_first_of("eE"), number.size());
+  const std::string_view mantissa = number.substr(0, marker);
+  const std::size_t first = mantissa.find_first_not_of("0.");
+  if (first == std::string_view::npos) return 0.0;
+  const std::size_t point = std::min(mantissa.find('.'), mantissa.size());
+  // The digits before the point from the first significant one on, or less the zeros after it.
+  const std::int64_t magnitude = first < point ? static_cast<std::int64_t>(point - first)
+                                               : -static_cast<std::int64_t>(first - point - 1);
+  std::string_view digits = number.substr(std::min(marker + 1, number.size()));
+  const bool negative = digits.starts_with('-');
+  if (negative || digits.starts_with('+')) digits.remove_prefix(1);
+  std::int64_t exponent = 0;
+  for (std::size_t i = 0; i < digits.size() && exponent < 100'000'000'000'000'000; ++i) {
+    exponent = exponent * 10 + (digits[i] - '0');
+  }
+  if (negative) exponent = -exponent;
+  return magnitude + exponent > 0 ? std::numeric_limits<double>::infinity() : 0.0;
 }
 
 double lenient_number(std::string_view text) {
@@ -115,11 +107,7 @@ double lenient_number(std::string_view text) {
     }
   }
 
-  double value = 0.0;
-  if (!small_integer(number, value)) {
-    bool overflowed = false;
-    value = convert(number, overflowed);
-  }
+  const double value = convert(number);
   return negative ? -value : value;
 }
 
@@ -161,13 +149,9 @@ double strict_number(std::string_view text) {
   }
   if (i != body.size()) throw not_a_number(text);
 
-  double value = 0.0;
-  if (!small_integer(body, value)) {
-    bool overflowed = false;
-    value = convert(body, overflowed);
-    if (overflowed) {
-      throw Failure(ErrorCode::overflow, quoted_text(text) + " is beyond the number range");
-    }
+  const double value = convert(body);
+  if (std::isinf(value)) {
+    throw Failure(ErrorCode::overflow, quoted_text(text) + " is beyond the number range");
   }
   return negative ? -value : value;
 }
