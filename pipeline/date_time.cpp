@@ -2,7 +2,6 @@
 
 #include <chrono>
 #include <cmath>
-#include <optional>
 #include <string>
 
 #include "pipeline/failure.h"
@@ -30,50 +29,30 @@ static char* put_digits(char* out, unsigned value, int width) {
   return out + width;
 }
 
-// The whole count of seconds nearest to `seconds` (a half to even), if it lies in the date
-// range.
-static std::optional<std::int64_t> whole_instant(double seconds) {
-  // Instants read from a listing are whole already; they need no rounding.
-  if (seconds >= static_cast<double>(earliest_instant) &&
-      seconds <= static_cast<double>(latest_instant)) {
-    const auto count = static_cast<std::int64_t>(seconds);
-    if (static_cast<double>(count) == seconds) return count;
+std::size_t write_date_time_text(double seconds, char* out) {
+  // The default floating-point rounding mode rounds a half to the even neighbour.
+  const double rounded = std::nearbyint(seconds);
+  if (!(rounded >= static_cast<double>(earliest_instant) &&
+        rounded <= static_cast<double>(latest_instant))) {
+    throw Failure(ErrorCode::invalid_call,
+                  "instant " + std::to_string(seconds) +
+                      " s after 1970-01-01 lies outside the dates 0100-01-01 to 9999-12-31");
   }
-  const double whole = std::nearbyint(seconds);
-  if (!(whole >= static_cast<double>(earliest_instant) &&
-        whole <= static_cast<double>(latest_instant))) {
-    return std::nullopt;
+  const auto whole = static_cast<std::int64_t>(rounded);
+  std::int64_t days = whole / 86400;
+  std::int64_t second_of_day = whole % 86400;
+  if (second_of_day < 0) {
+    second_of_day += 86400;
+    --days;
   }
-  return static_cast<std::int64_t>(whole);
-}
-
-// "YYYY-MM-DD" of a day counted from 1970-01-01.
-static void put_date(char* out, std::int64_t days) {
   const CivilDate date = civil_from_days(days);
   char* p = put_digits(out, static_cast<unsigned>(date.year), 4);
   *p++ = '-';
   p = put_digits(p, static_cast<unsigned>(date.month), 2);
   *p++ = '-';
-  put_digits(p, static_cast<unsigned>(date.day), 2);
-}
-
-std::size_t write_date_time_text(double seconds, char* out) {
-  const std::optional<std::int64_t> whole = whole_instant(seconds);
-  if (!whole) {
-    throw Failure(ErrorCode::invalid_call,
-                  "instant " + std::to_string(seconds) +
-                      " s after 1970-01-01 lies outside the dates 0100-01-01 to 9999-12-31");
-  }
-  std::int64_t days = *whole / 86400;
-  std::int64_t second_of_day = *whole % 86400;
-  if (second_of_day < 0) {
-    second_of_day += 86400;
-    --days;
-  }
-  put_date(out, days);
+  p = put_digits(p, static_cast<unsigned>(date.day), 2);
   if (second_of_day == 0) return 10;
   const auto s = static_cast<unsigned>(second_of_day);
-  char* p = out + 10;
   *p++ = ' ';
   p = put_digits(p, s / 3600, 2);
   *p++ = ':';
