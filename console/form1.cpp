@@ -5,14 +5,11 @@
 #include <string>
 #include <utility>
 
-#include "console/job_grouping.h"
-#include "console/job_selection.h"
 #include "console/process_listing.h"
 #include "pipeline/command_line.h"
 #include "pipeline/date_time.h"
 #include "pipeline/edition.h"
 #include "pipeline/failure.h"
-#include "pipeline/report.h"
 
 namespace ravel {
 
@@ -56,12 +53,9 @@ void console::Form1::Form_Load() {
 }
 
 void console::Form1::Command3_Click() {
-  const std::int32_t start = picked_seconds(dp1.Value(), tp1.Value());
-  const std::int32_t end = picked_seconds(dp2.Value(), tp2.Value());
-  window_start = start;
-  window_end = end;
-  window_start -= display_offset_seconds;
-  window_end -= display_offset_seconds;
+  const double start = picked_seconds(dp1.Value(), tp1.Value()) - display_offset_seconds;
+  const double end = picked_seconds(dp2.Value(), tp2.Value()) - display_offset_seconds;
+  window = {start, end};
 }
 
 // Each action leaves the leftovers of killed runs until it has found its inputs and completed.
@@ -69,7 +63,6 @@ void console::Form1::Command1_Click() {
   const Folder folder(folder_);
   const FolderLock lock = hold_folder(folder, owner_rule);
   Command3_Click();
-  const ReportingWindow window{window_start, window_end};
   process_listing(folder, window);
   run_report(folder, console_edition, window, local_today(), listener);
   remove_leftovers(folder);
@@ -89,8 +82,7 @@ std::optional<UpdateOutcome> console::Form1::Command2_Click() {
 void console::Form1::Command4_Click() {
   const Folder folder(folder_);
   const FolderLock lock = hold_folder(folder, owner_rule);
-  run_report(folder, console_edition, ReportingWindow{window_start, window_end}, local_today(),
-             listener);
+  run_report(folder, console_edition, window, local_today(), listener);
   remove_leftovers(folder);
 }
 

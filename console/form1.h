@@ -15,7 +15,6 @@
 
 namespace ravel {
 
-// The file-open dialog and the message box of the update, as the form uses them.
 inline constexpr std::string_view console_program_name = "ravelbook";
 
 // What a failed action tells: its error line, and the text of the window's failure box, the
@@ -26,6 +25,7 @@ struct ActionFailure {
 };
 ActionFailure action_failure(const std::exception_ptr& error);
 
+// The file-open dialog and the message box of the update, as the form uses them.
 class ConsoleDialogs {
  public:
   virtual ~ConsoleDialogs() = default;
@@ -71,8 +71,7 @@ class Form1 {
   // "HTML Report": renders the job table in the folder with the console's rules.
   void Command4_Click();
 
-  double window_start = 0.0;
-  double window_end = 0.0;
+  ReportingWindow window;
 
   // Who hears what the report runs of Process and HTML Report show, when monitoring asks;
   // none otherwise.

@@ -51,8 +51,8 @@ TEST_F(console_form_test, reporting_window_from_the_pickers) {
   for (const auto& c : cases) {
     pick(c.picked, at(2000, 1, 1));
     form.Command3_Click();
-    EXPECT_EQ(form.window_start, c.stored);
-    EXPECT_EQ(form.window_end, 946684800 - 28800);
+    EXPECT_EQ(form.window.start, c.stored);
+    EXPECT_EQ(form.window.end, 946684800 - 28800);
   }
   // Only the date of a date picker and the time of day of a time picker count.
   dp1.set_Value(at(2011, 2, 1, 18, 0, 0));
@@ -60,8 +60,8 @@ TEST_F(console_form_test, reporting_window_from_the_pickers) {
   dp2.set_Value(at(2000, 1, 1));
   tp2.set_Value(at(2000, 1, 1));
   form.Command3_Click();
-  EXPECT_EQ(form.window_start, 1296539110);
-  EXPECT_EQ(form.window_end, 946684800 - 28800);
+  EXPECT_EQ(form.window.start, 1296539110);
+  EXPECT_EQ(form.window.end, 946684800 - 28800);
 }
 
 TEST_F(console_form_test, instants_beyond_the_32_bit_count_overflow) {
@@ -84,7 +84,7 @@ TEST_F(console_form_test, start_up_sets_up_time_pickers_and_renders_with_an_empt
   EXPECT_EQ(tp1.format(), 1);
   EXPECT_EQ(tp2.custom_format(), "HH:mm:ss");
   EXPECT_EQ(dp1.custom_format(), "");
-  EXPECT_EQ(form.window_start, 0.0);
+  EXPECT_EQ(form.window.start, 0.0);
   const std::string report = folder.read(report_file_name(local_today()));
   EXPECT_NE(report.find("Start: 1970-01-01 08:00:00<br> End: 1970-01-01 08:00:00"),
             std::string::npos);
@@ -100,7 +100,7 @@ TEST_F(console_form_test, process_ends_with_the_report_of_the_grouped_table) {
   folder.write("policy_list.txt", "Exch\r\nSQL\r\n");
   pick(at(2011, 2, 1, 13, 45, 10), at(2011, 2, 1, 13, 45, 10));
   form.Command1_Click();
-  EXPECT_EQ(form.window_start, 1296539110);
+  EXPECT_EQ(form.window.start, 1296539110);
   const std::string report = folder.read(report_file_name(local_today()));
   EXPECT_NE(report.find("Start: 2011-02-01 13:45:10<br> End: 2011-02-01 13:45:10"),
             std::string::npos);
