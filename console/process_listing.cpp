@@ -2,8 +2,7 @@
 
 #include "console/job_grouping.h"
 #include "console/job_selection.h"
-#include "pipeline/edition.h"
-#include "pipeline/job_table.h"
+#include "pipeline/file_names.h"
 #include "pipeline/text_file.h"
 
 namespace ravel {

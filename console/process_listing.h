@@ -1,12 +1,7 @@
 #pragma once
 // The Process action's files and its two passes on them.
 
-#include <filesystem>
-#include <string_view>
-
-#include "pipeline/file_names.h"
 #include "pipeline/report.h"
-#include "pipeline/text_file.h"
 
 namespace ravel {
 

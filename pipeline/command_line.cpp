@@ -52,8 +52,7 @@ std::optional<std::string> ArgumentReader::value(std::string_view name) {
       arguments_.erase(it, it + 2);
       return result;
     }
-    if (it->size() > name.size() && it->compare(0, name.size(), name) == 0 &&
-        (*it)[name.size()] == '=') {
+    if (it->starts_with(name) && it->size() > name.size() && (*it)[name.size()] == '=') {
       std::string result = it->substr(name.size() + 1);
       arguments_.erase(it);
       return result;

@@ -145,8 +145,7 @@ char* TextWriter::reserve(std::size_t size) {
   if (size > capacity_ - used_) {
     flush();
     if (size > capacity_) {
-      std::unique_ptr<char[]> bigger(new char[size]);
-      buffer_ = std::move(bigger);
+      buffer_.reset(new char[size]);
       capacity_ = size;
     }
   }
@@ -213,13 +212,12 @@ static bool is_leftover_name(std::string_view name) {
   };
   auto is_digit = [](char c) { return c >= '0' && c <= '9'; };
   auto is_hex = [&](char c) { return is_digit(c) || (c >= 'a' && c <= 'f'); };
-  auto is_made_name = [&](std::string_view text) {
-    for (const std::string_view made :
-         {job_marker_name, scratch_file_name, history_file_name, clients_file_name,
-          dashboard_file_name, metrics_file_name, pending_file_name}) {
-      if (text == made) return true;
-    }
-    return is_day_report_name(text);
+  auto is_made_name = [](std::string_view text) {
+    static constexpr std::string_view made[] = {
+        job_marker_name,     scratch_file_name, history_file_name, clients_file_name,
+        dashboard_file_name, metrics_file_name, pending_file_name};
+    return std::find(std::begin(made), std::end(made), text) != std::end(made) ||
+           is_day_report_name(text);
   };
   if (!name.starts_with('.')) return false;
   name.remove_prefix(1);
