@@ -1,5 +1,6 @@
-# The Windows zip and installer (NSIS), made by `cpack` in the build folder: the four programs and
-# the window module in bin/, the README and the docs, and an example of the daily scheduled task.
+# The Windows zip and installer (NSIS), made by `cpack` in the build folder: the five programs and
+# the window module in bin/, the README and the docs, and an example of the scheduled tasks: the
+# daily report and the overview page after it.
 
 # The programs and the module install where their own folders' rules put them (bin/, see
 # RAVEL_INSTALL_MODULEDIR); the rest lies beside them here.

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Cross-builds the four programs and the console window module for Windows with MinGW-w64 in
+# Cross-builds the five programs and the console window module for Windows with MinGW-w64 in
 # build-windows/ and puts them together in out/windows/bin/, ready to copy to a Windows machine,
 # beside the README, the docs and the scheduled-task example.
 #   --tests     builds the tests as well (tools/test-windows.sh runs them under wine)
@@ -28,7 +28,7 @@ if [[ $tests == ON ]]; then
   cmake --build "$build" --parallel "$(nproc)"
 else
   cmake --build "$build" --parallel "$(nproc)" --target ravelrun-tinted ravelrun-plain \
-    ravelrun-brief ravelbook ravelbook_window
+    ravelrun-brief ravelbook ravel-status ravelbook_window
 fi
 
 # The folder as the zip and the installer lay it out: the programs and the module in bin/.
