@@ -45,7 +45,7 @@ dpkg-deb -f "$window_deb" Depends | grep -q 'libqt6widgets6' ||
 
 step "apt-get install $(basename "$main_deb")"
 apt_get install "$main_deb"
-for program in ravelrun-tinted ravelrun-plain ravelrun-brief ravelbook; do
+for program in ravelrun-tinted ravelrun-plain ravelrun-brief ravelbook ravel-status; do
   [[ $(command -v "$program") == /usr/bin/$program ]] || fail "$program is not in /usr/bin"
 done
 
@@ -100,13 +100,38 @@ line=$(ravelbook --folder "$site" --check) || status=$?
 [[ $status -eq 2 && $line == "RAVEL CRITICAL - "* && -f $report ]] ||
   fail "ravelbook --check exited $status: $line"
 
+step "ravel-status --help, --version, and --check over a folder without history and one with"
+ravel-status --help | grep -q '^Usage: ravel-status ' || fail "ravel-status --help shows no usage"
+[[ $(ravel-status --version) == "ravel-status $(dpkg-deb -f "$main_deb" Version)" ]] ||
+  fail "ravel-status --version: $(ravel-status --version)"
+status=0
+line=$(ravel-status --check "$site") || status=$?
+[[ $status -eq 2 && $line == "RAVEL CRITICAL - 1 site: site CRITICAL (no run recorded) |"* ]] ||
+  fail "ravel-status --check without history exited $status: $line"
+kept="$work/kept"
+mkdir "$kept"
+cp "$root"/sample/{bpdbjobs.txt,jobid.txt} "$kept/"
+ravelrun-tinted --folder "$kept" --history
+# The sample's backups are more than a day old, some failed, and one client never had a good one:
+# only the run's age may count.
+folder_sums() { (cd "$1" && find . -type f -exec sha256sum {} + | sort); }
+sums=$(folder_sums "$kept")
+status=0
+line=$(ravel-status --check --critical 0 --overdue-warning 0 --html "$work/index.html" "$kept") ||
+  status=$?
+[[ $status -eq 0 && $line == "RAVEL OK - 1 site OK, last run "* ]] ||
+  fail "ravel-status --check after a run with --history exited $status: $line"
+grep -q 'href="kept/index.html"' "$work/index.html" || fail "the overview links no kept/index.html"
+[[ $(folder_sums "$kept") == "$sums" ]] || fail "ravel-status changed a file in $kept"
+echo "  $line"
+
 step "ravelbook --window without ravel-window names the package"
 status=0
 ravelbook --window --folder "$site" 2>"$work/err" || status=$?
 [[ $status -eq 1 ]] && grep -q "ravel-window" "$work/err" || fail "--window: $(cat "$work/err")"
 
 step "man pages"
-for page in ravelrun ravelrun-tinted ravelrun-plain ravelrun-brief ravelbook; do
+for page in ravelrun ravelrun-tinted ravelrun-plain ravelrun-brief ravelbook ravel-status; do
   path=$(man -w "$page") || fail "man $page finds no page"
   warnings=$(zcat "$path" | groff -man -ww -z 2>&1)
   [[ -z $warnings ]] || fail "man page $path: $warnings"
@@ -117,10 +142,14 @@ units="$work/units"
 mkdir "$units"
 cp /usr/lib/systemd/system/ravel-report@.service "$units/ravel-report@site1.service"
 cp /usr/lib/systemd/system/ravel-report@.timer "$units/ravel-report@site1.timer"
+cp /usr/lib/systemd/system/ravel-overview.{service,timer} "$units/"
+grep -qx 'ExecStart=/usr/bin/ravel-status --html /var/lib/ravel/index.html --sites-in /var/lib/ravel' \
+  "$units/ravel-overview.service" || fail "ravel-overview.service does not run /usr/bin/ravel-status"
 # Any message is a fault: verify reports unknown settings as warnings only.
 status=0
 messages=$(systemd-analyze verify "$units/ravel-report@site1.service" \
-  "$units/ravel-report@site1.timer" 2>&1) || status=$?
+  "$units/ravel-report@site1.timer" "$units/ravel-overview.service" \
+  "$units/ravel-overview.timer" 2>&1) || status=$?
 [[ $status -eq 0 && -z $messages ]] || fail "systemd-analyze verify (exit $status): $messages"
 
 step "apt-get install $(basename "$window_deb"): the window from /usr/lib/ravel"
@@ -141,9 +170,10 @@ trap 'rm -rf "$work"; "${sudo[@]}" rm -f "$enabled_timer"' EXIT
 step "apt-get remove ravel"
 apt_get remove ravel
 [[ -L $enabled_timer ]] || fail "removal dropped the enabled timer $enabled_timer"
-for left in /usr/bin/ravelrun-tinted /usr/bin/ravelbook /usr/lib/ravel \
-  /usr/lib/systemd/system/ravel-report@.service /usr/share/man/man1/ravelrun.1.gz \
-  /usr/share/doc/ravel; do
+for left in /usr/bin/ravelrun-tinted /usr/bin/ravelbook /usr/bin/ravel-status /usr/lib/ravel \
+  /usr/lib/systemd/system/ravel-report@.service /usr/lib/systemd/system/ravel-overview.service \
+  /usr/lib/systemd/system/ravel-overview.timer /usr/share/man/man1/ravelrun.1.gz \
+  /usr/share/man/man1/ravel-status.1.gz /usr/share/doc/ravel; do
   [[ ! -e $left ]] || fail "$left is left after removal"
 done
 for package in ravel ravel-window; do

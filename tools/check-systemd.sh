@@ -2,9 +2,12 @@
 # Replays the README's "Install and run daily" on a live systemd: boots a Debian 12 container
 # with systemd-nspawn, installs the ravel package that tools/build-deb.sh built (from out/deb/,
 # or the folder given), gives a site its data folder, enables and starts its units, runs a check
-# by hand as root, and removes, installs again and purges the package, checking at each step
-# what an operator would see. One line per step, then "N passed, N failed"; the exit status is
-# not 0 when a step failed.
+# by hand as root; lets a second site's timer start its run, checks both sites with ravel-status
+# and writes the overview page by its service; stops the first site's daily run and moves the
+# clock past --max-age (libfaketime, copied in from this machine), where the check must turn
+# critical; and removes, installs again and purges the package, checking at each step what an
+# operator would see. One line per step, then "N passed, N failed"; the exit status is not 0
+# when a step failed.
 #
 # It needs root and a host that lets systemd-nspawn boot a container. The container's root is
 # made once with debootstrap from this machine's Debian mirror and kept in the cache folder
@@ -26,8 +29,11 @@ die() {
 main_deb=$(echo "$debs"/ravel_*.deb)
 [[ -f $main_deb ]] || die "no package in $debs: run tools/build-deb.sh"
 
+# libfaketime moves the clock of the programs it is preloaded into; its library is copied into
+# the container, which has no network to install it from.
+faketime_library=/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1
 needed=()
-for package in debootstrap systemd-container; do
+for package in debootstrap systemd-container libfaketime; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||
     needed+=("$package")
 done
@@ -98,6 +104,9 @@ trap 'exit 130' INT TERM
 cp -a "$base" "$run_root"
 mkdir -p "$run_root/root/ravel"
 cp "$main_deb" "$root/sample/bpdbjobs.txt" "$run_root/root/ravel/"
+# Where Debian's package puts it, outside /root, which the services' sandbox hides.
+mkdir -p "$run_root$(dirname "$faketime_library")"
+cp "$faketime_library" "$run_root$faketime_library"
 deb_inside=/root/ravel/$(basename "$main_deb")
 
 # There is no systemd or D-Bus on the host to register the container with or to run it in a unit
@@ -267,6 +276,118 @@ next_start() {
 }
 check "the next systemctl start after it works (no new jobs: OK)" next_start
 
+site2=/var/lib/ravel/site2
+service2=ravel-report@site2.service
+timer2=ravel-report@site2.timer
+overview=ravel-overview.service
+overview_timer=ravel-overview.timer
+# Every file of both sites, with its checksum: ravel-status must leave them all as they were.
+site_sums() {
+  inside sh -c 'cd /var/lib/private/ravel && find . -type f -exec sha256sum {} + | sort'
+}
+# The clock 27 hours on: past the default --max-age of 26 hours.
+faked=(env "LD_PRELOAD=$faketime_library" FAKETIME=+27h)
+# The sample's backups are more than a day old, and one client never had a successful one: overdue
+# pairs do not count here, only the runs' age and their failed jobs.
+sample_thresholds=(--overdue-warning 0)
+
+timer_starts_site2() {
+  local fired=
+  inside mkdir -p "$site2"
+  inside cp /root/ravel/bpdbjobs.txt "$site2/"
+  inside sh -c "echo 0 > $site2/jobid.txt"
+  # The daily timer, but due a second after it starts, for this once: neither spread over five
+  # minutes nor put off by up to a minute to elapse together with other timers.
+  inside mkdir -p "/run/systemd/system/$timer2.d"
+  inside sh -c "printf '[Timer]\nOnActiveSec=1s\nAccuracySec=1s\nRandomizedDelaySec=0\n' \
+    > /run/systemd/system/$timer2.d/soon.conf"
+  sctl daemon-reload
+  sctl enable --now "$timer2" >/dev/null 2>&1 || no "systemctl enable --now $timer2 failed"
+  for _ in $(seq 150); do
+    [[ $(sctl show -P ExecMainExitTimestampMonotonic "$service2") -gt 0 &&
+      $(sctl show -P ActiveState "$service2") != activating ]] && fired=yes && break
+    sleep 0.2
+  done
+  [[ -n $fired ]] || no "$timer2 did not start $service2 within 30 s"
+  [[ $(sctl show -P ExecMainStatus "$service2") == 2 ]] ||
+    no "the first run of site2 exited $(sctl show -P ExecMainStatus "$service2"), not 2"
+  inside rm -r "/run/systemd/system/$timer2.d"
+  sctl daemon-reload
+  timer=$timer2 timer_armed
+  # A second run finds no new jobs, so that the site's last run has no failed job.
+  sctl start "$service2" >/dev/null 2>&1 ||
+    no "the second run of site2 exited $(sctl show -P ExecMainStatus "$service2")"
+  [[ $(inside sh -c "tail -n 1 $site2/history.csv" | cut -d, -f5,6) == 0,0 ]] ||
+    no "site2's last run in its history: $(inside sh -c "tail -n 1 $site2/history.csv")"
+}
+check "site2: its timer starts its service (CRITICAL on the sample), then a run with no new jobs" \
+  timer_starts_site2
+
+status_ok() {
+  local status=0 line before
+  before=$(site_sums)
+  line=$(inside ravel-status --check "${sample_thresholds[@]}" --sites-in /var/lib/ravel) ||
+    status=$?
+  [[ $status -eq 0 && $line == "RAVEL OK - 2 sites OK, the oldest last run "*" ago | "* ]] ||
+    no "exit $status: $line"
+  [[ $line == *"'site1 age'="*"'site2 age'="* ]] || no "no performance data of both sites: $line"
+  [[ $(site_sums) == "$before" ]] || no "a file in the sites' folders changed"
+}
+check "ravel-status --check --sites-in /var/lib/ravel as root: OK over both, nothing changed" \
+  status_ok
+
+overview_page() {
+  local before page
+  before=$(site_sums)
+  sctl start "$overview" >/dev/null 2>&1 ||
+    no "$overview failed: $(inside journalctl -q -o cat -u "$overview" | tail -n 3)"
+  page=$(inside cat /var/lib/ravel/index.html) || no "no /var/lib/ravel/index.html"
+  [[ $page == *'href="site1/index.html"'* && $page == *'href="site2/index.html"'* ]] ||
+    no "the page does not link site1/index.html and site2/index.html"
+  [[ $(inside stat -c %U /var/lib/ravel/index.html) == root ]] || no "the page is not root's"
+  [[ $(site_sums) == "$before" ]] || no "a file in the sites' folders changed"
+  sctl enable --now "$overview_timer" >/dev/null 2>&1 ||
+    no "systemctl enable --now $overview_timer failed"
+  timer=$overview_timer timer_armed
+  [[ $(sctl show -P NextElapseUSecRealtime "$overview_timer") == *:30:00* ]] ||
+    no "$overview_timer next elapses $(sctl show -P NextElapseUSecRealtime "$overview_timer")"
+}
+check "systemctl start $overview: /var/lib/ravel/index.html links both sites; its timer at :30" \
+  overview_page
+
+stopped_site_critical() {
+  local status=0 line before last ended expected
+  sctl disable --now "$timer" >/dev/null 2>&1 || no "systemctl disable --now $timer failed"
+  # site2 goes on: its run, 27 hours on, is its last.
+  inside mkdir -p "/run/systemd/system/$service2.d"
+  inside sh -c "printf '[Service]\nEnvironment=LD_PRELOAD=$faketime_library FAKETIME=+27h\n' \
+    > /run/systemd/system/$service2.d/faketime.conf"
+  sctl daemon-reload
+  sctl start "$service2" >/dev/null 2>&1 ||
+    no "site2's run exited $(sctl show -P ExecMainStatus "$service2")"
+  inside rm -r "/run/systemd/system/$service2.d"
+  sctl daemon-reload
+  last=$(inside sh -c "tail -n 1 $site2/history.csv" | cut -d, -f1)
+  ended=$(date -d "$last" +%s) || no "site2's last run has no time: $last"
+  [[ $ended -gt $(($(date +%s) + 26 * 3600)) ]] ||
+    no "site2's last run ended at $last, not 27 hours on: the sandbox kept libfaketime out"
+  before=$(site_sums)
+  line=$(inside "${faked[@]}" ravel-status --check "${sample_thresholds[@]}" \
+    --sites-in /var/lib/ravel) || status=$?
+  expected="RAVEL CRITICAL - 2 sites: site1 CRITICAL (last run 1 d 3 h ago, over 26 h); 1 OK | "
+  [[ $status -eq 2 && $line == "$expected"* ]] || no "exit $status: $line"
+  [[ $(site_sums) == "$before" ]] || no "a file in the sites' folders changed"
+}
+check "site1's timer disabled, 27 h on: ravel-status --check CRITICAL naming site1 only, exit 2" \
+  stopped_site_critical
+
+# The stop is over: the later steps find the timer enabled, as the operator left it.
+restart_site1() {
+  sctl enable --now "$timer" >/dev/null 2>&1 || no "systemctl enable --now $timer failed"
+  timer_armed
+}
+check "systemctl enable --now $timer again" restart_site1
+
 remove_keeps_data() {
   inside apt-get remove -y -q ravel >"$work/apt.log" 2>&1 ||
     no "apt-get remove: $(tail -n 3 "$work/apt.log")"
@@ -274,14 +395,18 @@ remove_keeps_data() {
   inside sh -c "ls $folder/report_*.html" >/dev/null 2>&1 || no "the report is gone"
   inside test -f "$folder/bpdbjobs.txt" -a -f "$folder/jobid.txt" || no "the data is gone"
   [[ $(sctl is-active "$timer") != active ]] || no "$timer still runs"
+  [[ $(sctl is-active "$overview_timer") != active ]] || no "$overview_timer still runs"
+  inside test -f /var/lib/ravel/index.html || no "the overview page is gone"
 }
-check "apt-get remove ravel: timer stopped, the data folder kept" remove_keeps_data
+check "apt-get remove ravel: timers stopped, the data folders and the overview page kept" \
+  remove_keeps_data
 
 reinstall_starts_timers() {
   install_package
   timer_armed
+  timer=$overview_timer timer_armed
 }
-check "apt-get install again: the enabled timer runs again without a reboot" \
+check "apt-get install again: the enabled timers run again without a reboot" \
   reinstall_starts_timers
 
 reinstall_restarts_timers() {
@@ -299,9 +424,9 @@ check "apt-get install --reinstall: the enabled timer restarted on the new units
 purge_drops_timers() {
   inside apt-get purge -y -q ravel >"$work/apt.log" 2>&1 ||
     no "apt-get purge: $(tail -n 3 "$work/apt.log")"
-  [[ -z $(inside find /etc/systemd/system -name 'ravel-report@*.timer') ]] ||
-    no "enablement left: $(inside find /etc/systemd/system -name 'ravel-report@*.timer')"
-  [[ $(sctl list-timers --all --no-legend) != *ravel-report* ]] ||
+  [[ -z $(inside find /etc/systemd/system -name 'ravel-*.timer') ]] ||
+    no "enablement left: $(inside find /etc/systemd/system -name 'ravel-*.timer')"
+  [[ $(sctl list-timers --all --no-legend) != *ravel-* ]] ||
     no "list-timers still lists $(sctl list-timers --all --no-legend)"
   inside test -f "$folder/jobid.txt" || no "purge removed the data"
 }
