@@ -38,13 +38,11 @@ std::size_t write_date_time_text(double seconds, char* out) {
                   "instant " + std::to_string(seconds) +
                       " s after 1970-01-01 lies outside the dates 0100-01-01 to 9999-12-31");
   }
+  // An instant before 1970 lies in the day before its count's quotient: the time of day is never
+  // negative.
   const auto whole = static_cast<std::int64_t>(rounded);
-  std::int64_t days = whole / 86400;
-  std::int64_t second_of_day = whole % 86400;
-  if (second_of_day < 0) {
-    second_of_day += 86400;
-    --days;
-  }
+  const std::int64_t days = whole / 86400 - (whole % 86400 < 0 ? 1 : 0);
+  const auto second_of_day = static_cast<unsigned>(whole - days * 86400);
   const CivilDate date = civil_from_days(days);
   char* p = put_digits(out, static_cast<unsigned>(date.year), 4);
   *p++ = '-';
@@ -52,13 +50,12 @@ std::size_t write_date_time_text(double seconds, char* out) {
   *p++ = '-';
   p = put_digits(p, static_cast<unsigned>(date.day), 2);
   if (second_of_day == 0) return 10;
-  const auto s = static_cast<unsigned>(second_of_day);
   *p++ = ' ';
-  p = put_digits(p, s / 3600, 2);
+  p = put_digits(p, second_of_day / 3600, 2);
   *p++ = ':';
-  p = put_digits(p, s / 60 % 60, 2);
+  p = put_digits(p, second_of_day / 60 % 60, 2);
   *p++ = ':';
-  p = put_digits(p, s % 60, 2);
+  p = put_digits(p, second_of_day % 60, 2);
   return static_cast<std::size_t>(p - out);
 }
 
