@@ -119,17 +119,12 @@ double strict_number(std::string_view text) {
   // Most fields are plain digits.
   double plain = 0.0;
   if (small_integer(text, plain)) return plain;
-  std::size_t first = 0;
-  std::size_t last = text.size();
-  while (first < last && is_blank(text[first])) ++first;
-  while (last > first && is_blank(text[last - 1])) --last;
-  std::string_view body = text.substr(first, last - first);
+  std::string_view body = text;
+  while (!body.empty() && is_blank(body.front())) body.remove_prefix(1);
+  while (!body.empty() && is_blank(body.back())) body.remove_suffix(1);
 
-  bool negative = false;
-  if (!body.empty() && (body[0] == '+' || body[0] == '-')) {
-    negative = body[0] == '-';
-    body.remove_prefix(1);
-  }
+  const bool negative = body.starts_with('-');
+  if (negative || body.starts_with('+')) body.remove_prefix(1);
   // The shape: digits, an optional point with digits, at least one digit in all, then an
   // optional exponent whose marker is followed by an optional sign and at least one digit.
   std::size_t i = 0;
