@@ -123,7 +123,6 @@ class NativeFile {
   // Reads up to `size` bytes; 0 at the end of the file.
   std::size_t read(char* data, std::size_t size);
   void write(const char* data, std::size_t size);
-  // Moves the read position to `offset` bytes from the start.
   void seek(std::uint64_t offset);
   // Flushes the file's content to the storage device.
   void sync();

@@ -75,12 +75,9 @@ using namespace posix;
 NativeFile::NativeFile(const Folder& folder, std::string_view name, Mode mode,
                        std::string_view display_name)
     : name_(display_name.empty() ? name : display_name) {
-  if (mode != Mode::create_new) {
-    if (const auto before = status_at(folder.native(), name)) {
-      if (const char* fault = not_a_file(*before)) {
-        throw Failure(ErrorCode::path_file_access, fault).in_file(name_);
-      }
-    }
+  const auto before = mode == Mode::create_new ? std::nullopt : status_at(folder.native(), name);
+  if (const char* fault = before ? not_a_file(*before) : nullptr) {
+    throw Failure(ErrorCode::path_file_access, fault).in_file(name_);
   }
   const int access = mode == Mode::read         ? O_RDONLY
                      : mode == Mode::create_new ? O_RDWR | O_CREAT | O_EXCL
