@@ -14,9 +14,8 @@
 namespace ravel {
 
 ActionFailure action_failure(const std::exception_ptr& error) {
-  std::string line = failure_line(console_program_name, error);
-  std::string box_text = line.substr(console_program_name.size() + 2);
-  return {std::move(line), std::move(box_text)};
+  const std::string line = failure_line(console_program_name, error);
+  return {line, line.substr(console_program_name.size() + 2)};
 }
 
 std::int32_t picked_seconds(const LocalDateTime& date, const LocalDateTime& time) {
