@@ -30,8 +30,12 @@ static char* put_digits(char* out, unsigned value, int width) {
 }
 
 std::size_t write_date_time_text(double seconds, char* out) {
-  // The default floating-point rounding mode rounds a half to the even neighbour.
-  const double rounded = std::nearbyint(seconds);
+  // Instants read from a listing are whole already and skip the rounding, which costs a tenth of
+  // a run that renders every row. The default rounding mode rounds a half to the even neighbour.
+  const bool is_whole = seconds >= static_cast<double>(earliest_instant) &&
+                        seconds <= static_cast<double>(latest_instant) &&
+                        static_cast<double>(static_cast<std::int64_t>(seconds)) == seconds;
+  const double rounded = is_whole ? seconds : std::nearbyint(seconds);
   if (!(rounded >= static_cast<double>(earliest_instant) &&
         rounded <= static_cast<double>(latest_instant))) {
     throw Failure(ErrorCode::invalid_call,
