@@ -346,14 +346,18 @@ overview_page() {
     no "the page does not link site1/index.html and site2/index.html"
   [[ $(inside stat -c %U /var/lib/ravel/index.html) == root ]] || no "the page is not root's"
   [[ $(site_sums) == "$before" ]] || no "a file in the sites' folders changed"
+}
+check "systemctl start $overview: /var/lib/ravel/index.html, root's, links both sites" \
+  overview_page
+
+overview_timer_armed() {
   sctl enable --now "$overview_timer" >/dev/null 2>&1 ||
     no "systemctl enable --now $overview_timer failed"
   timer=$overview_timer timer_armed
   [[ $(sctl show -P NextElapseUSecRealtime "$overview_timer") == *:30:00* ]] ||
     no "$overview_timer next elapses $(sctl show -P NextElapseUSecRealtime "$overview_timer")"
 }
-check "systemctl start $overview: /var/lib/ravel/index.html links both sites; its timer at :30" \
-  overview_page
+check "systemctl enable --now $overview_timer: armed for half past the hour" overview_timer_armed
 
 stopped_site_critical() {
   local status=0 line before last ended expected
