@@ -48,8 +48,8 @@ static constexpr const char* help_text =
     "                row a site, worst first, each linking to the site's index.html;\n"
     "                FILE may not lie in a data folder\n"
     "  --sites-in PARENT\n"
-    "                every folder in PARENT is a data folder to read (by name; links\n"
-    "                and hidden folders are left out); may be given more than once\n"
+    "                every folder in PARENT, or linked there, is a data folder to read\n"
+    "                (by name; hidden ones are left out); may be given more than once\n"
     "  --max-age HOURS   CRITICAL when the last run ended more than HOURS ago (default: 26)\n"
     "  --overdue HOURS   a pair is overdue when its last successful backup ended more\n"
     "                than HOURS ago, or it never had one (default: 26)\n"
@@ -194,6 +194,13 @@ int main(int argc, char** argv) {
     for (const std::filesystem::path& parent : request.parents) {
       const std::vector<std::filesystem::path> found = ravel::folders_in(parent);
       request.folders.insert(request.folders.end(), found.begin(), found.end());
+    }
+    if (request.folders.empty()) {
+      std::string parents;
+      for (const std::filesystem::path& parent : request.parents) {
+        parents += (parents.empty() ? "" : ", ") + ravel::utf8_from_path(parent);
+      }
+      return fail("no data folders in " + parents);
     }
     if (request.html) refuse_page_in_a_data_folder(*request.html, request.folders);
   } catch (const ravel::UsageError& error) {

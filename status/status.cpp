@@ -154,8 +154,10 @@ std::vector<std::filesystem::path> folders_in(const std::filesystem::path& paren
   std::filesystem::directory_iterator entry(parent, error);
   for (; !error && entry != std::filesystem::directory_iterator(); entry.increment(error)) {
     const std::string name = utf8_from_path(entry->path().filename());
-    if (!name.starts_with('.') &&
-        entry->symlink_status().type() == std::filesystem::file_type::directory) {
+    // A folder through a link counts: systemd leaves each site of a service with a dynamic user
+    // in /var/lib/ravel as a link to its folder in /var/lib/private. A broken link is none.
+    std::error_code not_a_folder;
+    if (!name.starts_with('.') && entry->is_directory(not_a_folder)) {
       folders.push_back(entry->path());
     }
   }
@@ -183,6 +185,8 @@ std::vector<SiteReport> read_sites(const std::vector<std::filesystem::path>& fol
 }
 
 CheckState overall_state(const std::vector<SiteReport>& sites) {
+  // No site at all is no good news: a wrong folder must not look healthy.
+  if (sites.empty()) return CheckState::unknown;
   CheckState worst = CheckState::ok;
   for (const SiteReport& site : sites) {
     if (state_weight(site.verdict.state) > state_weight(worst)) worst = site.verdict.state;

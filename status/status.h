@@ -82,14 +82,15 @@ struct SiteReport {
   SiteVerdict verdict;
 };
 
-// The data folders in `parent`: every folder directly in it, by name, leaving out links and
-// hidden folders. A parent that cannot be listed fails, naming it.
+// The data folders in `parent`: every folder directly in it or linked there, by name, leaving
+// out hidden ones. A parent that cannot be listed fails, naming it.
 std::vector<std::filesystem::path> folders_in(const std::filesystem::path& parent);
 
 // Every site named, read and judged at `now`, in the order named.
 std::vector<SiteReport> read_sites(const std::vector<std::filesystem::path>& folders,
                                    std::int64_t now, const StatusOptions& options);
-// The worst state of all sites, and the sites in worst-first order (the same state: by name).
+// The worst state of all sites (UNKNOWN without any), and the sites in worst-first order (the same
+// state: by name).
 CheckState overall_state(const std::vector<SiteReport>& sites);
 std::vector<const SiteReport*> worst_first(const std::vector<SiteReport>& sites);
 
