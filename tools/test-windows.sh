@@ -52,6 +52,7 @@ ctest --test-dir "$build" --output-on-failure --parallel "$(nproc)"
 installer=$(ls "$root"/out/ravel-*-windows-x64.exe)
 "$wine" "$installer" /S
 "$wine" 'C:\Program Files\Ravel\bin\ravelbook.exe' --version
+"$wine" 'C:\Program Files\Ravel\bin\ravel-status.exe' --version
 # It makes the site folder, and leaves a Start menu entry that opens the console window on it.
 if [[ ! -d $WINEPREFIX/drive_c/Ravel/site ]]; then
   echo "test-windows.sh: the installer made no folder C:\Ravel\site" >&2
