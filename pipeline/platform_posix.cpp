@@ -191,6 +191,12 @@ void NativeFile::sync() {
   if (::fsync(fd_) != 0) throw io_failure(ErrorCode::path_file_access, errno, name_);
 }
 
+void NativeFile::start_writeback() noexcept {
+#ifdef __linux__
+  ::sync_file_range(fd_, 0, 0, SYNC_FILE_RANGE_WRITE);
+#endif
+}
+
 void NativeFile::close() {
   if (fd_ < 0) return;
   const int fd = std::exchange(fd_, -1);
