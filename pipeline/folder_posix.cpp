@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <utility>
@@ -109,7 +110,7 @@ void Folder::rename(std::string_view from, std::string_view to,
   auto failure = [&](int error) {
     return Failure(error == EACCES || error == EPERM ? ErrorCode::permission_denied
                                                      : ErrorCode::path_file_access,
-                   "cannot replace it: " + system_text(error))
+                   "cannot replace it: " + std::string(std::strerror(error)))
         .in_file(display_name);
   };
   if (const auto target = status_at(fd_, to); target && is_read_only(*target)) {
@@ -126,7 +127,7 @@ bool Folder::link(std::string_view name, std::string_view link_name) const {
   }
   if (errno == EEXIST) return false;
   throw Failure(ErrorCode::path_file_access,
-                "cannot keep it as " + std::string(link_name) + ": " + system_text(errno))
+                "cannot keep it as " + std::string(link_name) + ": " + std::strerror(errno))
       .in_file(name);
 }
 
@@ -149,10 +150,10 @@ FolderLock::FolderLock(const Folder& folder) {
                 0600);
   if (fd_ < 0) {
     const int error = errno;
-    throw Failure(error == ELOOP                      ? ErrorCode::path_file_access
-                  : error == EACCES || error == EPERM ? ErrorCode::permission_denied
-                                                      : ErrorCode::path_file_access,
-                  error == ELOOP ? "is a symbolic link, which is not followed" : system_text(error))
+    throw Failure(
+        error == EACCES || error == EPERM ? ErrorCode::permission_denied
+                                          : ErrorCode::path_file_access,
+        error == ELOOP ? "is a symbolic link, which is not followed" : std::strerror(error))
         .in_file(shown);
   }
   struct stat info {};

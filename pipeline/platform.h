@@ -126,9 +126,6 @@ class NativeFile {
   void seek(std::uint64_t offset);
   // Flushes the file's content to the storage device.
   void sync();
-  // Asks the system to start writing what was written so far to the device, without waiting,
-  // so that the sync at the end finds little left to do. Advisory: nothing when not offered.
-  void start_writeback() noexcept;
   void close();
   FileIdentity identity() const;
   // Gives the file the permissions of an earlier file of the folder it replaces, and its owner
@@ -144,6 +141,7 @@ class NativeFile {
   void* handle_ = nullptr;
 #else
   int fd_ = -1;
+  std::size_t unstarted_ = 0;
 #endif
   std::string name_;
 };

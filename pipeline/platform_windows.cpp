@@ -448,9 +448,6 @@ void NativeFile::sync() {
   if (!::FlushFileBuffers(static_cast<HANDLE>(handle_))) throw io_failure(::GetLastError(), name_);
 }
 
-// Windows writes a file's cached pages on its own schedule, and offers no call to start it.
-void NativeFile::start_writeback() noexcept {}
-
 void NativeFile::close() {
   HANDLE handle = static_cast<HANDLE>(std::exchange(handle_, nullptr));
   if (handle != nullptr && !::CloseHandle(handle)) throw io_failure(::GetLastError(), name_);

@@ -14,8 +14,6 @@
 
 namespace ravel::posix {
 
-// The system's text for an error number.
-std::string system_text(int error);
 Failure io_failure(ErrorCode code, int error, std::string_view name);
 // "Permission denied" for a refusal, "Path/File access error" for anything else.
 Failure io_failure(int error, std::string_view name);

@@ -176,13 +176,6 @@ void TextWriter::write_out(const char* data, std::size_t size) {
     sink_->append(data, size);
   } else if (file_.is_open()) {
     file_.write(data, size);
-    // A large file goes to the device while the run still works on it, instead of all of it at
-    // the sync that makes it durable: the one thread's work and the disk's overlap.
-    unstarted_ += size;
-    if (unstarted_ >= writeback_step) {
-      file_.start_writeback();
-      unstarted_ = 0;
-    }
   }
 }
 

@@ -128,14 +128,10 @@ class TextWriter {
   void write_slow(std::string_view text);
   void write_out(const char* data, std::size_t size);
 
-  // Every this many bytes written, the file's writing to the device is started.
-  static constexpr std::size_t writeback_step = std::size_t{8} << 20;
-
   NativeFile file_;
   std::string* sink_ = nullptr;
   std::unique_ptr<char[]> buffer_;
   std::size_t capacity_ = 0;
-  std::size_t unstarted_ = 0;
   std::size_t used_ = 0;
   std::string name_;
 };
