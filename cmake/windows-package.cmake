@@ -12,6 +12,8 @@ install(FILES
   docs/reliability.md
   docs/ravelbook-window.png
   docs/ravelbook-window-windows.png
+  docs/dashboard.png
+  docs/overview.png
   DESTINATION docs)
 install(FILES dist/windows/schedule-daily.cmd DESTINATION .)
 
