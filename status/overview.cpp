@@ -40,8 +40,8 @@ static constexpr double trend_least = 1.5, trend_least_failed = 3;
 static constexpr std::string_view overview_style =
     R"(.badge{display:inline-block;padding:1px .5em;border-radius:4px;font-size:.8rem;font-weight:800;letter-spacing:.04em;color:#fff;white-space:nowrap}
 .sub{display:block;color:var(--muted);font-size:.82rem}
-td.site{min-width:12em}td.why{min-width:12em}.when{white-space:nowrap}
-svg.trend{display:block;width:120px;height:24px}
+td.site{min-width:11em}td.why{min-width:10em}.when{white-space:nowrap}
+svg.trend{display:block;width:96px;height:24px}
 .trend rect{fill:#3f72b5}.trend rect.failed{fill:#c62828}.trend rect.none{fill:#8c959f}
 @media (max-width:600px){td::before{flex:none}td>div{text-align:right}td.site,td.why{min-width:0}}
 )";
