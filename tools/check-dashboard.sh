@@ -17,19 +17,9 @@ days=100
 
 "$root/tools/install-deps.sh" cmake make g++ libgtest-dev chromium tidy faketime
 
-passed=0
-failed=0
-check() {
-  local name=$1
-  shift
-  if "$@"; then
-    echo "check-dashboard: pass: $name"
-    passed=$((passed + 1))
-  else
-    echo "check-dashboard: FAIL: $name"
-    failed=$((failed + 1))
-  fi
-}
+say() { echo "check-dashboard: $*"; }
+source "$root/tools/check-tally.sh"
+source "$root/tools/check-page.sh"
 
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DRAVEL_WINDOW=OFF >/dev/null
 cmake --build "$build" --target ravelrun-tinted ravel-genlisting --parallel "$(nproc)" >/dev/null
@@ -73,35 +63,12 @@ page_is_small() { [[ $(stat -c %s "$page") -lt $((2 * 1024 * 1024)) ]]; }
 check "the page is under 2 MB ($(stat -c %s "$page" 2>/dev/null || echo 0) bytes)" page_is_small
 check "the page is valid UTF-8" iconv -f UTF-8 -t UTF-8 -o /dev/null "$page"
 
-# tidy exits 1 on warnings and 2 on errors; warnings are shown but pass.
-tidy_clean() {
-  local status=0
-  tidy -e -q "$page" >"$out/tidy.txt" 2>&1 || status=$?
-  [[ -s $out/tidy.txt ]] && sed 's/^/  tidy: /' "$out/tidy.txt"
-  [[ $status -lt 2 ]]
-}
 check "tidy -e reports no errors" tidy_clean
+show_tidy_warnings
 
-# Chromium as root needs --no-sandbox; a profile of its own keeps runs apart. Its own noise (no
-# D-Bus in a container) goes to the log too, so only the page's console lines count.
-browser() {
-  timeout 120 chromium --headless=new --no-sandbox --disable-gpu --hide-scrollbars \
-    --user-data-dir="$out/profile" --enable-logging=stderr --v=0 "$@" "file://$page"
-}
-load_dom() { browser --dump-dom >"$out/dom.html" 2>"$out/chromium.log"; }
 check "chromium loads the page" load_dom
-no_console_messages() {
-  if grep -q ':CONSOLE' "$out/chromium.log"; then
-    grep ':CONSOLE' "$out/chromium.log" | sed 's/^/  console: /'
-    return 1
-  fi
-}
 check "no console messages" no_console_messages
 
-dom_holds() {
-  local pattern=$1 least=$2
-  [[ $(grep -o -- "$pattern" "$out/dom.html" | wc -l) -ge $least ]]
-}
 check "the DOM holds the state banner" dom_holds '<header class="banner [a-z]*">' 1
 for heading in "Failed in the last run" "Overdue" "Trends" "Reports"; do
   check "the DOM holds the section \"$heading\"" dom_holds "<h2>$heading<" 1
@@ -112,15 +79,11 @@ check "the DOM holds three charts of 90 runs" dom_holds '<rect ' 270
 check "the DOM holds the report links, the kept one too" dom_holds '<li><a href="report_' 100
 check "the DOM shows the capped reports as \"and N more\"" dom_holds 'and 1 more older report' 1
 
-screenshot() {
-  local file=$1 size=$2
-  browser --screenshot="$file" --window-size="$size" 2>>"$out/chromium.log" >/dev/null && [[ -s $file ]]
-}
 check "a screenshot at 1200x1600" screenshot "$out/dashboard.png" 1200,1600
 check "a screenshot at phone width, 390x1600" screenshot "$out/dashboard-phone.png" 390,1600
 keep_screenshot() { cp "$out/dashboard.png" "$root/docs/dashboard.png"; }
 check "the screenshot is kept as docs/dashboard.png" keep_screenshot
 rm -rf "$out/profile"
 
-echo "check-dashboard: $passed passed, $failed failed"
+say "$passed passed, $failed failed"
 [[ $failed -eq 0 ]]

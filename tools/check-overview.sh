@@ -31,6 +31,7 @@ tinted=$build/batch/ravelrun-tinted
 status=$build/status/ravel-status
 
 source "$root/tools/check-tally.sh"
+source "$root/tools/check-page.sh"
 
 rm -rf "$out"
 mkdir -p "$sites" "$elsewhere"
@@ -101,33 +102,12 @@ page_is_small() { [[ $(stat -c %s "$page") -lt $((512 * 1024)) ]] || no "$(stat 
 check "the page is under 512 KB" page_is_small
 check "the page is valid UTF-8" iconv -f UTF-8 -t UTF-8 -o /dev/null "$page"
 
-# tidy exits 1 on warnings and 2 on errors; warnings are shown but pass.
-tidy_clean() {
-  local exit_status=0
-  tidy -e -q "$page" >"$out/tidy.txt" 2>&1 || exit_status=$?
-  [[ $exit_status -lt 2 ]] || no "$(cat "$out/tidy.txt")"
-}
 check "tidy -e reports no errors" tidy_clean
-[[ -s $out/tidy.txt ]] && sed 's/^/  tidy: /' "$out/tidy.txt"
+show_tidy_warnings
 
-# Chromium as root needs --no-sandbox; a profile of its own keeps runs apart. Its own noise (no
-# D-Bus in a container) goes to the log too, so only the page's console lines count.
-browser() {
-  timeout 120 chromium --headless=new --no-sandbox --disable-gpu --hide-scrollbars \
-    --user-data-dir="$out/profile" --enable-logging=stderr --v=0 "$@" "file://$page"
-}
-load_dom() { browser --dump-dom >"$out/dom.html" 2>"$out/chromium.log" || no "chromium failed"; }
 check "chromium loads the page" load_dom
-no_console_messages() {
-  ! grep -q ':CONSOLE' "$out/chromium.log" || no "$(grep ':CONSOLE' "$out/chromium.log")"
-}
 check "no console messages" no_console_messages
 
-dom_count() { grep -o -- "$1" "$out/dom.html" | wc -l; }
-dom_holds() {
-  local pattern=$1 least=$2
-  [[ $(dom_count "$pattern") -ge $least ]] || no "$(dom_count "$pattern") of $pattern"
-}
 check "the DOM holds a critical banner" dom_holds '<header class="banner critical">' 1
 check "the banner counts six sites" dom_holds '<strong>CRITICAL</strong> 6 sites: ' 1
 check "the DOM holds a row a site" dom_holds '<tr><td data-label="State">' 6
@@ -167,11 +147,6 @@ links_lead_to_dashboards() {
 check "three relative links and a file URL, each leading to its site's dashboard" \
   links_lead_to_dashboards
 
-screenshot() {
-  local file=$1 size=$2
-  browser --screenshot="$file" --window-size="$size" 2>>"$out/chromium.log" >/dev/null
-  [[ -s $file ]] || no "no $file"
-}
 check "a screenshot at 1200x900" screenshot "$out/overview.png" 1200,900
 check "a screenshot at phone width, 390x1600" screenshot "$out/overview-phone.png" 390,1600
 keep_screenshot() { cp "$out/overview.png" "$root/docs/overview.png"; }
