@@ -55,11 +55,6 @@ static const Column failed_column{"Failed", true};
 static const Column overdue_column{"Overdue", true};
 static const Column trend_column{"Trend"};
 
-// The state a row shows: a folder that could not be read says nothing of its backups.
-static CheckState shown_state(const SiteReport& site) {
-  return site.status.error ? CheckState::unknown : site.verdict.state;
-}
-
 // A path as the page names it: absolute, without "." and "..", so that whether a site lies below
 // the page is a matter of names alone, as it is for the browser that follows the link.
 static std::filesystem::path plain_path(const std::filesystem::path& path) {
@@ -109,7 +104,7 @@ static void append_head_and_banner(std::string& out, const std::vector<SiteRepor
   for (const CheckState state :
        {CheckState::critical, CheckState::warning, CheckState::unknown, CheckState::ok}) {
     const auto in_state = std::count_if(sites.begin(), sites.end(), [&](const SiteReport& site) {
-      return shown_state(site) == state;
+      return site.verdict.state == state;
     });
     if (in_state == 0) continue;
     counts += counts.empty() ? ": " : ", ";
@@ -264,7 +259,7 @@ static void append_dash_cell(std::string& out, const Column& column) {
 static void append_row(std::string& out, const SiteReport& site,
                        const std::filesystem::path& page_folder) {
   const SiteStatus& status = site.status;
-  const CheckState state = shown_state(site);
+  const CheckState state = site.verdict.state;
   out += "<tr>";
   append_cell_start(out, state_column);
   out += "<span class=\"badge " + state_class(state) + "\">";
