@@ -32,9 +32,8 @@ void append_json_string(std::string& out, std::string_view text, Reading reading
   out += '"';
 }
 
-static void append_json_field(std::string& out, std::string_view name,
-                              const std::optional<std::string>& text, Reading reading,
-                              std::size_t shown = std::string_view::npos) {
+void append_json_field(std::string& out, std::string_view name,
+                       std::optional<std::string_view> text, Reading reading, std::size_t shown) {
   out += '"';
   out += name;
   out += "\":";

@@ -156,11 +156,9 @@ std::string status_check_line(const std::vector<SiteReport>& sites, const Status
 
 // The object's text fields come from the folders' names and the history, which a run wrote in
 // UTF-8 where it was valid; a name is shown whole.
-static void append_field(std::string& out, std::string_view name, std::string_view text) {
-  out += '"';
-  out += name;
-  out += "\":";
-  append_json_string(out, text, Reading::utf8_where_valid);
+static void append_field(std::string& out, std::string_view name,
+                         std::optional<std::string_view> text) {
+  append_json_field(out, name, text, Reading::utf8_where_valid);
 }
 
 static void append_number(std::string& out, std::string_view name,
@@ -185,11 +183,7 @@ static void append_site(std::string& out, const SiteReport& site) {
     append_json_string(out, site.verdict.reasons[i], Reading::utf8_where_valid);
   }
   out += "],";
-  if (status.error) {
-    append_field(out, "error", *status.error);
-  } else {
-    out += "\"error\":null";
-  }
+  append_field(out, "error", status.error);
   out += ",\"last_run\":";
   if (status.has_history()) {
     const RunRecord& last = status.last_run();
