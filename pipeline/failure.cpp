@@ -85,10 +85,7 @@ void append_latin1(std::string& out, unsigned char byte) {
   out += static_cast<char>(0x80 | (byte & 0x3F));
 }
 
-// A file's name keeps the UTF-8 it is written in, so that names in any script read as they
-// are; control bytes and bytes that are no UTF-8 are escaped, so that no name planted in a
-// folder can move a terminal's cursor or change its colours.
-static void append_name(std::string& out, std::string_view name) {
+void append_file_name(std::string& out, std::string_view name) {
   while (!name.empty()) {
     const auto byte = static_cast<unsigned char>(name[0]);
     std::size_t size = byte < 0x20 || byte == 0x7F ? 0 : utf8_sequence(name);
@@ -130,7 +127,7 @@ std::string Failure::message() const {
   text += description(code_);
   if (!file_.empty()) {
     text += ": ";
-    append_name(text, file_);
+    append_file_name(text, file_);
     if (line_ > 0) text += " line " + std::to_string(line_);
     if (field_ >= 0) text += " field " + std::to_string(field_);
   }

@@ -34,6 +34,10 @@ std::string_view description(ErrorCode code);
 // and from 0x7F on as \xNN, so that the line stays short and cannot act on the operator's
 // terminal. Appended to `out`.
 void append_printable(std::string& out, std::string_view text, std::size_t shown);
+// A file's or folder's name as a line shows it: the UTF-8 it is written in kept, so that names
+// in any script read as they are; control bytes and bytes that are no UTF-8 escaped, so that no
+// name planted in a folder can move a terminal's cursor or change its colours.
+void append_file_name(std::string& out, std::string_view name);
 // The same in double quotes, at most 40 bytes: how an error line quotes a field's text.
 std::string quoted_text(std::string_view text);
 // Whether the text is well-formed UTF-8: no overlong forms, no surrogates, nothing past

@@ -21,25 +21,12 @@ static std::size_t columns(std::string_view text) {
   }));
 }
 
-// A name as the lines show it: UTF-8 as it is, so that names in any script read as they are;
-// a name with control bytes or bytes that are no UTF-8 is escaped whole.
-static void append_shown_name(std::string& out, std::string_view name) {
-  const bool plain = is_utf8(name) && std::none_of(name.begin(), name.end(), [](char c) {
-                       return static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
-                     });
-  if (plain) {
-    out += name;
-  } else {
-    append_printable(out, name, std::string_view::npos);
-  }
-}
-
 std::string status_lines(const std::vector<SiteReport>& sites) {
   std::vector<std::string> names;
   std::size_t width = 0;
   for (const SiteReport& site : sites) {
     std::string name;
-    append_shown_name(name, site.status.site);
+    append_file_name(name, site.status.site);
     width = std::max(width, columns(name));
     names.push_back(std::move(name));
   }
