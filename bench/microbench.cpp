@@ -209,11 +209,11 @@ void job_grouping(benchmark::State& state) {
     return text;
   }();
   static const std::string policies = policy_list_text({.count = 1000});
+  static const Folder scratch(std::filesystem::temp_directory_path());
   TextWriter table = null_writer();
   for (auto _ : state) {
     LineReader policy_list = LineReader::from_text(policies);
-    group_jobs(
-        policy_list, [] { return LineReader::from_text(interim); }, table);
+    group_jobs(policy_list, [] { return LineReader::from_text(interim); }, table, {scratch});
   }
   bytes_and_items(state, interim.size(), listing_jobs);
 }

@@ -1,5 +1,6 @@
 #include "console/job_grouping.h"
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -31,40 +32,28 @@ std::string_view schedule_type_text(std::string_view code) {
   return schedule_type_name(code).value_or("Not Programmed");
 }
 
-// Checks an interim line as every policy-list line would, and returns its elapsed seconds.
-static std::int32_t checked_elapsed(const LineFields& interim) {
-  const std::string_view elapsed = interim[interim_elapsed];
+// A group's row: the interim line less the policy that only a group's first row shows, with the
+// codes' names and elapsed-time text (in `elapsed`). Any line fails here as for every policy.
+using GroupRow = std::array<std::string_view, interim_field_count>;
+static GroupRow group_row(const LineFields& interim, char (&elapsed)[elapsed_time_text_size]) {
+  const std::string_view elapsed_seconds = interim[interim_elapsed];
   std::int32_t seconds = 0;
   try {
-    seconds = strict_int32(elapsed);
+    seconds = strict_int32(elapsed_seconds);
   } catch (Failure& failure) {
     failure.at_field(interim_elapsed);
     throw;
   }
-  retention_text(interim[interim_retention]);
-  schedule_type_text(interim[interim_schedule_type]);
-  return seconds;
-}
-
-// The interim fields after the policy, each after its comma, and CR LF: the row without the
-// policy name that only the group's first row carries. The elapsed seconds become elapsed-time
-// text, the codes their names; the other fields are copied.
-static void make_group_row(const LineFields& interim, std::int32_t seconds, std::string& row) {
-  char elapsed[elapsed_time_text_size];
-  row.clear();
+  const std::string_view retention = retention_text(interim[interim_retention]);
+  const std::string_view schedule_type = schedule_type_text(interim[interim_schedule_type]);
+  GroupRow row;
   for (std::size_t column = interim_policy + 1; column < interim_field_count; ++column) {
-    row += ',';
-    if (column == interim_elapsed) {
-      row.append(elapsed, write_elapsed_time_text(seconds, elapsed));
-    } else if (column == interim_retention) {
-      row += retention_text(interim[interim_retention]);
-    } else if (column == interim_schedule_type) {
-      row += schedule_type_text(interim[interim_schedule_type]);
-    } else {
-      row += interim[static_cast<std::int64_t>(column)];
-    }
+    row[column] = interim[static_cast<std::int64_t>(column)];
   }
-  row += "\r\n";
+  row[interim_elapsed] = std::string_view(elapsed, write_elapsed_time_text(seconds, elapsed));
+  row[interim_retention] = retention;
+  row[interim_schedule_type] = schedule_type;
+  return row;
 }
 
 namespace {
@@ -91,13 +80,16 @@ class GroupRows {
     if (!scratch_writer_) return;
     scratch_reader_ = NativeFile();
     scratch_writer_.reset();
-    folder_->remove_own_file(scratch_name_);
+    folder_.remove_own_file(scratch_name_);
   }
 
-  void add(std::size_t group, std::string_view row) {
-    if (held_ + row.size() > memory_) spill();
-    groups_[group].held += row;
-    held_ += row.size();
+  void add(std::size_t group, std::span<const std::string_view> row) {
+    const std::size_t size = joined_size(row);
+    if (held_ + size > memory_) spill();
+    std::string& held = groups_[group].held;
+    held.resize(held.size() + size);
+    put_joined(held.data() + held.size() - size, row);
+    held_ += size;
   }
 
   bool has_rows(std::size_t group) const {
@@ -137,9 +129,7 @@ class GroupRows {
 
   TextWriter& scratch() {
     if (!scratch_writer_) {
-      if (folder_ == nullptr)
-        folder_ = &own_folder_.emplace(std::filesystem::temp_directory_path());
-      scratch_writer_.emplace(*folder_, scratch_name_, NativeFile::Mode::create_new);
+      scratch_writer_.emplace(folder_, scratch_name_, NativeFile::Mode::create_new);
     }
     return *scratch_writer_;
   }
@@ -147,7 +137,7 @@ class GroupRows {
   void copy_scratch(const Chunk& chunk, TextWriter& table) {
     if (!scratch_reader_.is_open()) {
       scratch_writer_->flush();
-      scratch_reader_ = NativeFile(*folder_, scratch_name_, NativeFile::Mode::read);
+      scratch_reader_ = NativeFile(folder_, scratch_name_, NativeFile::Mode::read);
     }
     scratch_reader_.seek(chunk.offset);
     constexpr std::size_t piece = std::size_t{1} << 16;
@@ -167,8 +157,7 @@ class GroupRows {
   std::size_t memory_;
   std::size_t held_ = 0;  // Bytes of rows in memory.
   std::vector<Group> groups_;
-  std::optional<Folder> own_folder_;
-  const Folder* folder_;
+  const Folder& folder_;
   std::string scratch_name_;
   std::optional<TextWriter> scratch_writer_;
   NativeFile scratch_reader_;
@@ -193,15 +182,13 @@ class PolicyGroups {
   // Checks every interim line as each policy-list line would, and keeps the rows of its group.
   void collect(LineReader& interim) {
     LineFields fields;
-    std::string row;
+    char elapsed[elapsed_time_text_size];
     while (auto line = interim.try_next()) {
       try {
         fields.split(*line);
-        const std::int32_t seconds = checked_elapsed(fields);
+        const GroupRow row = group_row(fields, elapsed);
         const auto group = group_of_name_.find(fields[interim_policy]);
-        if (group == group_of_name_.end()) continue;
-        make_group_row(fields, seconds, row);
-        store_->add(group->second, row);
+        if (group != group_of_name_.end()) store_->add(group->second, row);
       } catch (Failure& failure) {
         failure.in_file(interim.name()).at_line(interim.line_number());
         throw;

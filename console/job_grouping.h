@@ -16,9 +16,9 @@ std::string_view schedule_type_text(std::string_view code);
 
 // Where the second pass keeps the groups' rows until their turn: this many bytes of rows in
 // memory (up to twice that held, as strings grow by doubling), and beyond it a scratch file in
-// this folder (without one, the system's temporary folder), removed at the end.
+// this folder, the run's data folder, removed at the end.
 struct ScratchSpace {
-  const Folder* scratch_folder = nullptr;
+  const Folder& scratch_folder;
   std::size_t memory = std::size_t{2} << 20;
 };
 
@@ -29,6 +29,6 @@ struct ScratchSpace {
 // table with the first group's rows before it, as a table made line by line would.
 // The interim file is opened only when the policy list has a line.
 void group_jobs(LineReader& policies, const std::function<LineReader()>& open_interim,
-                TextWriter& table, const ScratchSpace& storage = {});
+                TextWriter& table, const ScratchSpace& storage);
 
 }  // namespace ravel

@@ -22,7 +22,7 @@ void process_listing(const Folder& folder, const ReportingWindow& window) {
   TextWriter table(folder, job_table_name);
   group_jobs(
       policies, [&folder] { return LineReader(folder, interim_file_name); }, table,
-      ScratchSpace{.scratch_folder = &folder});
+      ScratchSpace{.scratch_folder = folder});
   table.close();
 }
 

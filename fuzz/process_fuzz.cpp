@@ -8,14 +8,14 @@
 #include <functional>
 #include <string>
 
+#include "console/job_grouping.h"
+#include "console/job_selection.h"
+#include "console/process_listing.h"
+#include "fuzz/fuzz_support.h"
 #include "pipeline/date_time.h"
 #include "pipeline/edition.h"
 #include "pipeline/elapsed_time.h"
-#include "fuzz/fuzz_support.h"
-#include "console/job_grouping.h"
-#include "console/job_selection.h"
 #include "pipeline/numeric.h"
-#include "console/process_listing.h"
 
 namespace ravel::fuzz {
 
@@ -180,13 +180,14 @@ static Selection selected_in_memory(const std::string& listing_text,
 }
 
 static GroupedTable grouped_in_memory(const std::string& policy_list, const std::string& interim) {
+  static const Folder scratch(std::filesystem::temp_directory_path());
   GroupedTable grouping;
   LineReader policies = LineReader::from_text(policy_list, "policy_list.txt");
   {
     TextWriter table(grouping.table);
     try {
-      group_jobs(
-          policies, [&] { return LineReader::from_text(interim, "out.txt"); }, table);
+      group_jobs(policies, [&] { return LineReader::from_text(interim, "out.txt"); }, table,
+                 {scratch});
     } catch (const Failure& failure) {
       grouping.outcome = Outcome::of(failure);
     }

@@ -152,20 +152,6 @@ char* TextWriter::reserve(std::size_t size) {
   return buffer_.get() + used_;
 }
 
-// The line is made in the buffer in one piece.
-void TextWriter::write_joined(std::span<const std::string_view> texts) {
-  std::size_t size = texts.empty() ? 2 : texts.size() + 1;  // The commas, and CR LF.
-  for (const std::string_view text : texts) size += text.size();
-  char* p = reserve(size);
-  for (std::size_t i = 0; i < texts.size(); ++i) {
-    if (i > 0) *p++ = ',';
-    p = put_text(p, texts[i]);
-  }
-  p[0] = '\r';
-  p[1] = '\n';
-  used_ += size;
-}
-
 void TextWriter::flush() {
   if (used_ == 0) return;
   write_out(buffer_.get(), std::exchange(used_, 0));

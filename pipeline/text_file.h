@@ -84,6 +84,23 @@ inline char* put_text(char* out, std::string_view text) {
   return out + size;
 }
 
+// The texts joined by commas and ended by CR LF, one line of a comma-separated file: its size,
+// and the line written at `out`, returning its end.
+inline std::size_t joined_size(std::span<const std::string_view> texts) {
+  std::size_t size = texts.empty() ? 2 : texts.size() + 1;  // The commas, and CR LF.
+  for (const std::string_view text : texts) size += text.size();
+  return size;
+}
+inline char* put_joined(char* out, std::span<const std::string_view> texts) {
+  for (std::size_t i = 0; i < texts.size(); ++i) {
+    if (i > 0) *out++ = ',';
+    out = put_text(out, texts[i]);
+  }
+  out[0] = '\r';
+  out[1] = '\n';
+  return out + 2;
+}
+
 // Buffered writer of single-byte text. What is written stays written even when the run fails
 // later: the destructor flushes what is buffered. Only close() reports a failing flush or close.
 class TextWriter {
@@ -112,7 +129,10 @@ class TextWriter {
     write(std::string_view("\r\n"));
   }
   // Writes the texts joined by commas, then CR LF: one line of a comma-separated file.
-  void write_joined(std::span<const std::string_view> texts);
+  void write_joined(std::span<const std::string_view> texts) {
+    char* const room = reserve(joined_size(texts));
+    used_ += static_cast<std::size_t>(put_joined(room, texts) - room);
+  }
   // Room for `size` bytes written straight into the buffer; commit them with advance().
   char* reserve(std::size_t size);
   void advance(std::size_t size) { used_ += size; }

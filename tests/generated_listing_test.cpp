@@ -285,7 +285,7 @@ TEST(generated_listing_test, process_passes_match_the_plain_algorithms) {
       LineReader policy_list = LineReader::from_text(joined_lines(policies), "policy_list.txt");
       TextWriter writer(table);
       group_jobs(policy_list, [&] { return LineReader::from_text(selection.interim, "out.txt"); },
-                 writer, {&scratch_folder, memory});
+                 writer, {scratch_folder, memory});
     }
     EXPECT_EQ(table, grouped) << memory;
     EXPECT_EQ(scratch.listing(), "") << memory;

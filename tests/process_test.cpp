@@ -270,12 +270,18 @@ std::string interim_line(const std::string& policy, const std::string& elapsed,
          ",4\r\n";
 }
 
+// Where the grouping would spill; these small tables never do.
+const Folder& scratch_folder() {
+  static const Folder folder(std::filesystem::temp_directory_path());
+  return folder;
+}
+
 std::string group(const std::string& policy_list, const std::string& interim) {
   std::string table;
   LineReader policies = LineReader::from_text(policy_list, "policy_list.txt");
   TextWriter writer(table);
-  group_jobs(
-      policies, [&] { return LineReader::from_text(interim, "out.txt"); }, writer);
+  group_jobs(policies, [&] { return LineReader::from_text(interim, "out.txt"); }, writer,
+             {scratch_folder()});
   writer.flush();
   return table.substr(grouped_table_header.size() + 2);
 }
@@ -329,8 +335,8 @@ TEST(process_test, an_unreadable_interim_line_ends_the_second_pass_on_the_first_
     LineReader policies = LineReader::from_text("A\r\nB\r\n", "policy_list.txt");
     try {
       TextWriter writer(table);
-      group_jobs(
-          policies, [&] { return LineReader::from_text(interim, "out.txt"); }, writer);
+      group_jobs(policies, [&] { return LineReader::from_text(interim, "out.txt"); }, writer,
+                 {scratch_folder()});
       ADD_FAILURE() << c.message;
     } catch (const Failure& failure) {
       EXPECT_EQ(failure.message(), c.message);
@@ -422,8 +428,8 @@ TEST(process_test, process_on_files_ends_as_its_passes_one_after_the_other) {
       expected_table.clear();
       LineReader policies = LineReader::from_text(policy_list, "policy_list.txt");
       TextWriter table(expected_table);
-      group_jobs(
-          policies, [&] { return LineReader::from_text(interim, "out.txt"); }, table);
+      group_jobs(policies, [&] { return LineReader::from_text(interim, "out.txt"); }, table,
+                 {scratch_folder()});
     } catch (const Failure& caught) {
       expected_failure = caught;
     }
