@@ -103,8 +103,9 @@ static void write_row(TextWriter& out, std::string_view line,
   // A row without a status field fails, unless the rules tint it.
   const bool status_ok = (fields.size() > rules.status_column || !rules.missing_status_tints) &&
                          field_at(fields, rules.status_column) == "0";
-  std::string_view font;
-  if (edition.font_colour) font = status_ok ? "<Font color=\"000000\">" : "<Font color=\"FFFFFF\">";
+  const std::string_view font_cell =
+      status_ok ? "<TD><Font color=\"000000\">" : "<TD><Font color=\"FFFFFF\">";
+  const std::string_view cell = edition.font_colour ? font_cell : "<TD>";
   const bool escaped = has_markup(line);
   out.write(status_ok ? std::string_view("<TR>") : edition.status_tint_row);
   for (std::size_t column = 0; column < fields.size(); ++column) {
@@ -113,8 +114,7 @@ static void write_row(TextWriter& out, std::string_view line,
       out.write(filler_cell);
       continue;
     }
-    out.write("<TD>");
-    out.write(font);
+    out.write(cell);
     if (rules.is_instant(column) || column == rules.duration_column) {
       try {
         write_time_text(out, field, column, rules);
