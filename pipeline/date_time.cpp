@@ -2,8 +2,6 @@
 
 #include <chrono>
 #include <cmath>
-#include <cstdio>
-#include <cstring>
 #include <string>
 
 #include "pipeline/failure.h"
@@ -49,17 +47,13 @@ std::size_t write_date_time_text(double seconds, char* out) {
   const auto whole = static_cast<std::int64_t>(rounded);
   const std::int64_t days = whole / 86400 - (whole % 86400 < 0 ? 1 : 0);
   const auto second_of_day = static_cast<unsigned>(whole - days * 86400);
-  // Jobs come in the order they started: the day's text mostly serves the next instant too.
-  thread_local std::int64_t day_of_text = 0;
-  thread_local char day_text[11] = "1970-01-01";
-  if (days != day_of_text) {
-    const CivilDate date = civil_from_days(days);
-    std::snprintf(day_text, sizeof day_text, "%04d-%02d-%02d", date.year, date.month, date.day);
-    day_of_text = days;
-  }
-  std::memcpy(out, day_text, 10);
+  const CivilDate date = civil_from_days(days);
+  char* p = put_digits(out, static_cast<unsigned>(date.year), 4);
+  *p++ = '-';
+  p = put_digits(p, static_cast<unsigned>(date.month), 2);
+  *p++ = '-';
+  p = put_digits(p, static_cast<unsigned>(date.day), 2);
   if (second_of_day == 0) return 10;
-  char* p = out + 10;
   *p++ = ' ';
   p = put_digits(p, second_of_day / 3600, 2);
   *p++ = ':';
