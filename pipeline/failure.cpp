@@ -4,7 +4,8 @@
 
 namespace ravel {
 
-std::string_view description(ErrorCode code) {
+// The operator-facing description of an error number ("Subscript out of range").
+static std::string_view description(ErrorCode code) {
   static constexpr std::pair<ErrorCode, std::string_view> descriptions[] = {
       {ErrorCode::invalid_call, "Invalid procedure call or argument"},
       {ErrorCode::overflow, "Overflow"},

@@ -26,9 +26,6 @@ enum class ErrorCode {
   path_not_found = 76,
 };
 
-// The operator-facing description of an error number ("Subscript out of range").
-std::string_view description(ErrorCode code);
-
 // Text from outside the program (a field, an argument, a name) as a line for the operator shows
 // it: at most its first `shown` bytes, followed by "..." when there is more, and bytes below 0x20
 // and from 0x7F on as \xNN, so that the line stays short and cannot act on the operator's
