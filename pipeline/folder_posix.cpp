@@ -177,8 +177,6 @@ FolderLock::FolderLock(const Folder& folder) {
   throw io_failure(ErrorCode::path_file_access, error, utf8_from_path(folder.path()));
 }
 
-FolderLock::FolderLock(FolderLock&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-
 FolderLock::~FolderLock() {
   if (fd_ >= 0) ::close(fd_);
 }

@@ -183,7 +183,7 @@ class FolderLock {
   static constexpr std::string_view file_name = ".ravel.lock";
 
   explicit FolderLock(const Folder& folder);
-  FolderLock(FolderLock&& other) noexcept;
+  FolderLock(const FolderLock&) = delete;
   FolderLock& operator=(const FolderLock&) = delete;
   ~FolderLock();
 

@@ -779,9 +779,6 @@ FolderLock::FolderLock(const Folder& folder) {
   }
 }
 
-FolderLock::FolderLock(FolderLock&& other) noexcept
-    : handle_(std::exchange(other.handle_, nullptr)) {}
-
 FolderLock::~FolderLock() {
   if (handle_ != nullptr) ::CloseHandle(static_cast<HANDLE>(handle_));
 }
