@@ -163,11 +163,7 @@ FolderLock::FolderLock(const Folder& folder) {
     ::close(std::exchange(fd_, -1));
     throw Failure(ErrorCode::permission_denied, fault).in_file(shown);
   }
-  int result = 0;
-  do {
-    result = ::flock(fd_, LOCK_EX | LOCK_NB);
-  } while (result != 0 && errno == EINTR);
-  if (result == 0) return;
+  if (again_on_signal([&] { return ::flock(fd_, LOCK_EX | LOCK_NB); }) == 0) return;
   const int error = errno;
   ::close(std::exchange(fd_, -1));
   if (error == EWOULDBLOCK) {

@@ -42,11 +42,7 @@ bool is_read_only(const struct stat& info) {
 
 int open_at(int folder, std::string_view name, int flags, mode_t mode) {
   const std::string path(name);
-  int fd = -1;
-  do {
-    fd = ::openat(folder, path.c_str(), flags, mode);
-  } while (fd < 0 && errno == EINTR);
-  return fd;
+  return again_on_signal([&] { return ::openat(folder, path.c_str(), flags, mode); });
 }
 
 std::optional<struct stat> status_at(int folder, std::string_view name) {
@@ -159,11 +155,9 @@ NativeFile::~NativeFile() { close_quietly(); }
 bool NativeFile::is_open() const { return fd_ >= 0; }
 
 std::size_t NativeFile::read(char* data, std::size_t size) {
-  for (;;) {
-    const ssize_t got = ::read(fd_, data, size);
-    if (got >= 0) return static_cast<std::size_t>(got);
-    if (errno != EINTR) throw io_failure(ErrorCode::path_file_access, errno, name_);
-  }
+  const ssize_t got = again_on_signal([&] { return ::read(fd_, data, size); });
+  if (got < 0) throw io_failure(ErrorCode::path_file_access, errno, name_);
+  return static_cast<std::size_t>(got);
 }
 
 void NativeFile::write(const char* data, std::size_t size) {
@@ -174,11 +168,8 @@ void NativeFile::write(const char* data, std::size_t size) {
     unstarted_ = 0;
   }
   while (size > 0) {
-    const ssize_t put = ::write(fd_, data, size);
-    if (put < 0) {
-      if (errno == EINTR) continue;
-      throw io_failure(ErrorCode::path_file_access, errno, name_);
-    }
+    const ssize_t put = again_on_signal([&] { return ::write(fd_, data, size); });
+    if (put < 0) throw io_failure(ErrorCode::path_file_access, errno, name_);
     data += put;
     size -= static_cast<std::size_t>(put);
   }

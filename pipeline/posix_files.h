@@ -3,8 +3,8 @@
 // a folder without following a link.
 
 #include <sys/stat.h>
-#include <sys/types.h>
 
+#include <cerrno>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -22,6 +22,13 @@ Failure io_failure(int error, std::string_view name);
 const char* not_a_file(const struct stat& info);
 // A file without any write permission is read-only, for root too, as on Windows.
 bool is_read_only(const struct stat& info);
+// Makes the call again while a signal breaks in before it has done anything.
+template <typename Call>
+auto again_on_signal(Call call) {
+  auto result = call();
+  while (result < 0 && errno == EINTR) result = call();
+  return result;
+}
 // openat, again when a signal broke in.
 int open_at(int folder, std::string_view name, int flags, mode_t mode = 0);
 // The entry `name` of the folder itself, a link as the link; std::nullopt when there is none.
