@@ -87,12 +87,8 @@ std::vector<std::string> Folder::file_names() const {
   }
   ::rewinddir(listing);
   while (const dirent* entry = ::readdir(listing)) {
-    const std::string_view name = entry->d_name;
-    if (entry->d_type == DT_REG) {
-      names.emplace_back(name);
-    } else if (entry->d_type == DT_UNKNOWN) {
-      const auto info = status_at(fd_, name);
-      if (info && S_ISREG(info->st_mode)) names.emplace_back(name);
+    if (entry->d_type == DT_REG || (entry->d_type == DT_UNKNOWN && identity(entry->d_name))) {
+      names.emplace_back(entry->d_name);
     }
   }
   ::closedir(listing);
