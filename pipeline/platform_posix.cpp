@@ -1,7 +1,6 @@
 // The POSIX layer's files, and the calls it shares with the data folder's code.
 
 #include <fcntl.h>
-#include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -60,6 +59,11 @@ FileIdentity identity_of(const struct stat& info) {
 }  // namespace posix
 
 using namespace posix;
+
+// A call on an open file that failed, in the system's words.
+static Failure file_failure(std::string_view name) {
+  return io_failure(ErrorCode::path_file_access, errno, name);
+}
 
 // The file is looked at before it is opened, so that a link, a pipe or a device is refused
 // without opening it (opening a device can act on it), and again once open, so that a file
@@ -130,10 +134,8 @@ NativeFile::NativeFile(const std::filesystem::path& path, std::string_view displ
                      error, name_);
   }
   struct stat info {};
-  if (::fstat(fd_, &info) == 0) {
-    if (const char* fault = not_a_file(info)) {
-      throw closed(Failure(ErrorCode::path_file_access, fault).in_file(name_));
-    }
+  if (const char* fault = ::fstat(fd_, &info) == 0 ? not_a_file(info) : nullptr) {
+    throw closed(Failure(ErrorCode::path_file_access, fault).in_file(name_));
   }
   ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) & ~O_NONBLOCK);
 }
@@ -156,7 +158,7 @@ bool NativeFile::is_open() const { return fd_ >= 0; }
 
 std::size_t NativeFile::read(char* data, std::size_t size) {
   const ssize_t got = again_on_signal([&] { return ::read(fd_, data, size); });
-  if (got < 0) throw io_failure(ErrorCode::path_file_access, errno, name_);
+  if (got < 0) throw file_failure(name_);
   return static_cast<std::size_t>(got);
 }
 
@@ -169,33 +171,27 @@ void NativeFile::write(const char* data, std::size_t size) {
   }
   while (size > 0) {
     const ssize_t put = again_on_signal([&] { return ::write(fd_, data, size); });
-    if (put < 0) throw io_failure(ErrorCode::path_file_access, errno, name_);
+    if (put < 0) throw file_failure(name_);
     data += put;
     size -= static_cast<std::size_t>(put);
   }
 }
 
 void NativeFile::seek(std::uint64_t offset) {
-  if (::lseek(fd_, static_cast<off_t>(offset), SEEK_SET) < 0) {
-    throw io_failure(ErrorCode::path_file_access, errno, name_);
-  }
+  if (::lseek(fd_, static_cast<off_t>(offset), SEEK_SET) < 0) throw file_failure(name_);
 }
 
 void NativeFile::sync() {
-  if (::fsync(fd_) != 0) throw io_failure(ErrorCode::path_file_access, errno, name_);
+  if (::fsync(fd_) != 0) throw file_failure(name_);
 }
 
 void NativeFile::close() {
   if (fd_ < 0) return;
-  const int fd = std::exchange(fd_, -1);
-  if (::close(fd) != 0 && errno != EINTR) {
-    throw io_failure(ErrorCode::path_file_access, errno, name_);
-  }
+  if (::close(std::exchange(fd_, -1)) != 0 && errno != EINTR) throw file_failure(name_);
 }
 
 void NativeFile::close_quietly() noexcept {
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = -1;
+  if (fd_ >= 0) ::close(std::exchange(fd_, -1));
 }
 
 Failure NativeFile::closed(Failure failure) {
@@ -205,7 +201,7 @@ Failure NativeFile::closed(Failure failure) {
 
 FileIdentity NativeFile::identity() const {
   struct stat info {};
-  if (::fstat(fd_, &info) != 0) throw io_failure(ErrorCode::path_file_access, errno, name_);
+  if (::fstat(fd_, &info) != 0) throw file_failure(name_);
   return identity_of(info);
 }
 
@@ -215,16 +211,11 @@ FileIdentity NativeFile::identity() const {
 void NativeFile::take_mode_of(const Folder& folder, std::string_view earlier) const {
   const auto info = status_at(folder.native(), earlier);
   if (!info || !S_ISREG(info->st_mode)) return;
-  if (::geteuid() == 0) {
-    if (::fchown(fd_, info->st_uid, info->st_gid) != 0) {
-      throw io_failure(ErrorCode::path_file_access, errno, name_);
-    }
-  } else if (::fchown(fd_, static_cast<uid_t>(-1), info->st_gid) != 0) {
-    // Not a group of the run's user: the new file keeps the user's group.
+  const bool root = ::geteuid() == 0;
+  if (::fchown(fd_, root ? info->st_uid : static_cast<uid_t>(-1), info->st_gid) != 0 && root) {
+    throw file_failure(name_);
   }
-  if (::fchmod(fd_, info->st_mode & 0777) != 0) {
-    throw io_failure(ErrorCode::path_file_access, errno, name_);
-  }
+  if (::fchmod(fd_, info->st_mode & 0777) != 0) throw file_failure(name_);
 }
 
 std::optional<FileIdentity> file_identity(const std::filesystem::path& path) {
