@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <iterator>
 #include <limits>
+#include <optional>
 #include <string>
 
 #include "pipeline/failure.h"
@@ -14,27 +16,47 @@ static bool is_blank(char c) { return c == ' ' || c == '\t'; }
 static bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
 // Fast path: up to 15 digits without point or exponent convert exactly as an integer.
-static bool small_integer(std::string_view digits, double& value) {
-  if (digits.empty() || digits.size() > 15) return false;
+static std::optional<double> small_integer(std::string_view digits) {
+  if (digits.empty() || digits.size() > 15) return std::nullopt;
   std::int64_t n = 0;
   for (char c : digits) {
-    if (!is_digit(c)) return false;
+    if (!is_digit(c)) return std::nullopt;
     n = n * 10 + (c - '0');
   }
-  value = static_cast<double>(n);
-  return true;
+  return static_cast<double>(n);
+}
+
+// The length of the number at the start of `text`, 0 when there is none: digits, an optional
+// point with digits, at least one digit in all, then an optional exponent, which counts only
+// when its marker and optional sign are followed by at least one digit.
+static std::size_t number_length(std::string_view text) {
+  std::size_t i = 0;
+  std::size_t digits = 0;
+  while (i < text.size() && is_digit(text[i])) ++i, ++digits;
+  if (i < text.size() && text[i] == '.') {
+    ++i;
+    while (i < text.size() && is_digit(text[i])) ++i, ++digits;
+  }
+  if (digits == 0) return 0;
+  if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
+    std::size_t j = i + 1;
+    if (j < text.size() && (text[j] == '+' || text[j] == '-')) ++j;
+    const std::size_t exponent_start = j;
+    while (j < text.size() && is_digit(text[j])) ++j;
+    if (j > exponent_start) i = j;
+  }
+  return i;
 }
 
 // Converts an unsigned decimal mantissa with optional point and exponent, already free of
 // blanks and sign, correctly rounded and independent of the C locale. A number too large for a
 // double is an infinity.
 static double convert(std::string_view number) {
+  if (const std::optional<double> plain = small_integer(number)) return *plain;
   double value = 0.0;
-  if (small_integer(number, value)) return value;
-  const auto [end, error] = std::from_chars(number.data(), number.data() + number.size(), value,
-                                            std::chars_format::general);
-  (void)end;
-  if (error != std::errc::result_out_of_range) return value;
+  const auto result = std::from_chars(number.data(), number.data() + number.size(), value,
+                                      std::chars_format::general);
+  if (result.ec != std::errc::result_out_of_range) return value;
 
   // Out of range either way: it overflows when its first significant digit, moved by the
   // exponent, stands before the point, and underflows otherwise.
@@ -59,55 +81,18 @@ static double convert(std::string_view number) {
 
 double lenient_number(std::string_view text) {
   // Most fields are plain digits.
-  double plain = 0.0;
-  if (small_integer(text, plain)) return plain;
-  std::size_t i = 0;
-  while (i < text.size() && is_blank(text[i])) ++i;
-  bool negative = false;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-
-  // The number's characters, blanks left out; a usual number fits the string's own buffer.
+  if (const std::optional<double> plain = small_integer(text)) return *plain;
+  // Blanks count for nothing before the number ends, so they all go first; a usual number fits
+  // the string's own buffer.
   std::string number;
-  auto skip_blanks = [&] {
-    while (i < text.size() && is_blank(text[i])) ++i;
-  };
-
-  std::size_t mantissa_digits = 0;
-  skip_blanks();
-  while (i < text.size() && is_digit(text[i])) {
-    number.push_back(text[i++]);
-    ++mantissa_digits;
-    skip_blanks();
-  }
-  if (i < text.size() && text[i] == '.') {
-    number.push_back(text[i++]);
-    skip_blanks();
-    while (i < text.size() && is_digit(text[i])) {
-      number.push_back(text[i++]);
-      ++mantissa_digits;
-      skip_blanks();
-    }
-  }
-  if (mantissa_digits == 0) return 0.0;
-  if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
-    // An exponent counts only when digits follow its marker and sign.
-    std::size_t j = i + 1;
-    while (j < text.size() && is_blank(text[j])) ++j;
-    char sign = 0;
-    if (j < text.size() && (text[j] == '+' || text[j] == '-')) sign = text[j++];
-    while (j < text.size() && is_blank(text[j])) ++j;
-    if (j < text.size() && is_digit(text[j])) {
-      number.push_back('e');
-      if (sign != 0) number.push_back(sign);
-      i = j;
-      while (i < text.size() && is_digit(text[i])) {
-        number.push_back(text[i++]);
-        skip_blanks();
-      }
-    }
-  }
-
-  const double value = convert(number);
+  std::copy_if(text.begin(), text.end(), std::back_inserter(number),
+               [](char c) { return !is_blank(c); });
+  std::string_view body = number;
+  const bool negative = body.starts_with('-');
+  if (negative || body.starts_with('+')) body.remove_prefix(1);
+  const std::size_t length = number_length(body);
+  if (length == 0) return 0.0;
+  const double value = convert(body.substr(0, length));
   return negative ? -value : value;
 }
 
@@ -117,32 +102,14 @@ static Failure not_a_number(std::string_view text) {
 
 double strict_number(std::string_view text) {
   // Most fields are plain digits.
-  double plain = 0.0;
-  if (small_integer(text, plain)) return plain;
+  if (const std::optional<double> plain = small_integer(text)) return *plain;
   std::string_view body = text;
   while (!body.empty() && is_blank(body.front())) body.remove_prefix(1);
   while (!body.empty() && is_blank(body.back())) body.remove_suffix(1);
 
   const bool negative = body.starts_with('-');
   if (negative || body.starts_with('+')) body.remove_prefix(1);
-  // The shape: digits, an optional point with digits, at least one digit in all, then an
-  // optional exponent whose marker is followed by an optional sign and at least one digit.
-  std::size_t i = 0;
-  std::size_t digits = 0;
-  while (i < body.size() && is_digit(body[i])) ++i, ++digits;
-  if (i < body.size() && body[i] == '.') {
-    ++i;
-    while (i < body.size() && is_digit(body[i])) ++i, ++digits;
-  }
-  if (digits == 0) throw not_a_number(text);
-  if (i < body.size() && (body[i] == 'e' || body[i] == 'E')) {
-    ++i;
-    if (i < body.size() && (body[i] == '+' || body[i] == '-')) ++i;
-    std::size_t exponent_digits = 0;
-    while (i < body.size() && is_digit(body[i])) ++i, ++exponent_digits;
-    if (exponent_digits == 0) throw not_a_number(text);
-  }
-  if (i != body.size()) throw not_a_number(text);
+  if (body.empty() || number_length(body) != body.size()) throw not_a_number(text);
 
   const double value = convert(body);
   if (std::isinf(value)) {
