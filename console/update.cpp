@@ -67,21 +67,18 @@ UpdateOutcome update_stored_listing(const Folder& store, double last,
     refuse_own_files(store, update.identity(), update_file);
     while (auto line = update.try_next()) {
       const std::optional<double> n = job_number(*line);
-      if (n && *n <= last) {
-        // Already stored: the update file skipped last + 1 or is no newer than the listing.
-        proper = true;
-        break;
-      }
+      // A job not above `last` is stored already: the update file skipped last + 1 or is no
+      // newer than the listing.
+      proper = n && *n <= last;
+      if (proper) break;
       // A line without a job number is copied before it is found wanting.
       merge.write_line(*line);
       if (!n) {
         merge.close();
         throw no_job_number(update);
       }
-      if (*n == last + 1) {
-        proper = true;
-        break;
-      }
+      proper = *n == last + 1;
+      if (proper) break;
     }
     merge.close();
   }
