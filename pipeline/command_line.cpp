@@ -83,9 +83,8 @@ std::optional<std::int64_t> ArgumentReader::count(std::string_view name) {
 void ArgumentReader::finish() const {
   if (arguments_.empty()) return;
   const std::string& first = arguments_.front();
-  if (first.size() > 1 && first[0] == '-')
-    throw UsageError("unknown option " + shown_argument(first));
-  throw UsageError("unexpected argument " + shown_argument(first));
+  const bool option = first.size() > 1 && first[0] == '-';
+  throw UsageError((option ? "unknown option " : "unexpected argument ") + shown_argument(first));
 }
 
 std::string failure_message(const std::exception_ptr& error) {
