@@ -182,10 +182,9 @@ std::optional<ravel::UpdateOutcome> run_without_window(const Request& request,
 // The window module: beside the program in a build, in the module folder of an install.
 std::filesystem::path window_module_path() {
   const std::filesystem::path program = ravel::program_folder();
+  const std::filesystem::path beside = program / RAVEL_WINDOW_MODULE;
   std::error_code ignored;
-  if (std::filesystem::exists(program / RAVEL_WINDOW_MODULE, ignored)) {
-    return program / RAVEL_WINDOW_MODULE;
-  }
+  if (std::filesystem::exists(beside, ignored)) return beside;
   return (program / RAVEL_INSTALLED_WINDOW_MODULE).lexically_normal();
 }
 
