@@ -79,11 +79,4 @@ check "the DOM holds three charts of 90 runs" dom_holds '<rect ' 270
 check "the DOM holds the report links, the kept one too" dom_holds '<li><a href="report_' 100
 check "the DOM shows the capped reports as \"and N more\"" dom_holds 'and 1 more older report' 1
 
-check "a screenshot at 1200x1600" screenshot "$out/dashboard.png" 1200,1600
-check "a screenshot at phone width, 390x1600" screenshot "$out/dashboard-phone.png" 390,1600
-keep_screenshot() { cp "$out/dashboard.png" "$root/docs/dashboard.png"; }
-check "the screenshot is kept as docs/dashboard.png" keep_screenshot
-rm -rf "$out/profile"
-
-say "$passed passed, $failed failed"
-[[ $failed -eq 0 ]]
+screenshots_and_tally dashboard 1200,1600

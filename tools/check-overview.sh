@@ -147,11 +147,4 @@ links_lead_to_dashboards() {
 check "three relative links and a file URL, each leading to its site's dashboard" \
   links_lead_to_dashboards
 
-check "a screenshot at 1200x900" screenshot "$out/overview.png" 1200,900
-check "a screenshot at phone width, 390x1600" screenshot "$out/overview-phone.png" 390,1600
-keep_screenshot() { cp "$out/overview.png" "$root/docs/overview.png"; }
-check "the screenshot is kept as docs/overview.png" keep_screenshot
-rm -rf "$out/profile"
-
-say "$passed passed, $failed failed"
-[[ $failed -eq 0 ]]
+screenshots_and_tally overview 1200,900

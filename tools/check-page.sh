@@ -35,3 +35,15 @@ screenshot() {
   browser --screenshot="$file" --window-size="$size" 2>>"$out/chromium.log" >/dev/null
   [[ -s $file ]] || no "no $file"
 }
+
+# The end of a page's check: a screenshot at desktop size, kept as docs/<name>.png for the README,
+# one at phone width, and the tally, which fails the check when any step failed.
+screenshots_and_tally() {
+  local name=$1 desktop_size=$2
+  check "a screenshot at ${desktop_size/,/x}" screenshot "$out/$name.png" "$desktop_size"
+  check "a screenshot at phone width, 390x1600" screenshot "$out/$name-phone.png" 390,1600
+  check "the screenshot is kept as docs/$name.png" cp "$out/$name.png" "$root/docs/$name.png"
+  rm -rf "$out/profile"
+  say "$passed passed, $failed failed"
+  [[ $failed -eq 0 ]]
+}
