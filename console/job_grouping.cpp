@@ -129,7 +129,7 @@ class GroupRows {
 
   TextWriter& scratch() {
     if (!scratch_writer_) {
-      scratch_writer_.emplace(folder_, scratch_name_, NativeFile::Mode::create_new);
+      scratch_writer_.emplace(folder_, scratch_name_, NativeFile::Mode::scratch);
     }
     return *scratch_writer_;
   }

@@ -103,6 +103,9 @@ class NativeFile {
     append,
     // A new file that must not exist yet, readable and writable: a temporary file.
     create_new,
+    // As create_new, for a file the run removes before it ends: its bytes are left in memory
+    // as long as the system can keep them, never sent to the disk ahead of time.
+    scratch,
   };
 
   NativeFile() = default;
@@ -141,6 +144,7 @@ class NativeFile {
   void* handle_ = nullptr;
 #else
   int fd_ = -1;
+  bool write_behind_ = true;
   std::size_t unstarted_ = 0;
 #endif
   std::string name_;

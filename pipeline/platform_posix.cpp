@@ -71,14 +71,15 @@ static Failure file_failure(std::string_view name) {
 // belong to the run's user: one that does not is someone else's file, not the run's to empty.
 NativeFile::NativeFile(const Folder& folder, std::string_view name, Mode mode,
                        std::string_view display_name)
-    : name_(display_name.empty() ? name : display_name) {
-  const auto before = mode == Mode::create_new ? std::nullopt : status_at(folder.native(), name);
+    : write_behind_(mode != Mode::scratch), name_(display_name.empty() ? name : display_name) {
+  const bool fresh = mode == Mode::create_new || mode == Mode::scratch;
+  const auto before = fresh ? std::nullopt : status_at(folder.native(), name);
   if (const char* fault = before ? not_a_file(*before) : nullptr) {
     throw Failure(ErrorCode::path_file_access, fault).in_file(name_);
   }
-  const int access = mode == Mode::read         ? O_RDONLY
-                     : mode == Mode::create_new ? O_RDWR | O_CREAT | O_EXCL
-                                                : O_WRONLY | O_CREAT;
+  const int access = mode == Mode::read ? O_RDONLY
+                     : fresh            ? O_RDWR | O_CREAT | O_EXCL
+                                        : O_WRONLY | O_CREAT;
   fd_ = open_at(folder.native(), name, access | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0666);
   if (fd_ < 0) {
     const int error = errno;
@@ -141,12 +142,15 @@ NativeFile::NativeFile(const std::filesystem::path& path, std::string_view displ
 }
 
 NativeFile::NativeFile(NativeFile&& other) noexcept
-    : fd_(std::exchange(other.fd_, -1)), name_(std::move(other.name_)) {}
+    : fd_(std::exchange(other.fd_, -1)),
+      write_behind_(other.write_behind_),
+      name_(std::move(other.name_)) {}
 
 NativeFile& NativeFile::operator=(NativeFile&& other) noexcept {
   if (this != &other) {
     close_quietly();
     fd_ = std::exchange(other.fd_, -1);
+    write_behind_ = other.write_behind_;
     name_ = std::move(other.name_);
   }
   return *this;
@@ -165,7 +169,7 @@ std::size_t NativeFile::read(char* data, std::size_t size) {
 void NativeFile::write(const char* data, std::size_t size) {
   // A large file goes to the disk while the run still works on it, instead of all of it at the
   // sync that makes it durable: the run's work and the disk's overlap. Only a hint to the system.
-  if ((unstarted_ += size) >= std::size_t{8} << 20) {
+  if (write_behind_ && (unstarted_ += size) >= std::size_t{8} << 20) {
     ::sync_file_range(fd_, 0, 0, SYNC_FILE_RANGE_WRITE);
     unstarted_ = 0;
   }

@@ -314,14 +314,17 @@ NativeFile::NativeFile(const Folder& folder, std::string_view name, Mode mode,
       disposition = FILE_OPEN_IF;
       break;
     case Mode::create_new:
+    case Mode::scratch:
       // WRITE_DAC: the file may take over an earlier file's permissions (take_mode_of).
       access |= GENERIC_READ | GENERIC_WRITE | WRITE_DAC;
       disposition = FILE_CREATE;
       break;
   }
+  // A temporary file's pages stay in the cache while there is room for them.
+  const ULONG attributes = mode == Mode::scratch ? FILE_ATTRIBUTE_TEMPORARY : FILE_ATTRIBUTE_NORMAL;
   HANDLE handle = nullptr;
-  const NTSTATUS status =
-      open_in(folder, name, access, share, disposition, FILE_NON_DIRECTORY_FILE, handle);
+  const NTSTATUS status = open_in(folder, name, access, share, disposition, FILE_NON_DIRECTORY_FILE,
+                                  handle, attributes);
   if (status < 0) {
     const DWORD error = dos_error(status);
     if (status == status_object_name_collision) {

@@ -105,18 +105,19 @@ TEST(platform_windows_test, pipes_and_devices_are_refused_without_waiting) {
   EXPECT_TRUE(at.file_names().empty());
 }
 
-// A temporary file is made with CREATE_NEW: whatever holds its name already, a file or a folder,
-// stays as it is.
+// A temporary file or a scratch file is made with CREATE_NEW: whatever holds its name already, a
+// file or a folder, stays as it is.
 TEST(platform_windows_test, a_new_file_is_never_one_that_exists) {
   testing::TestFolder folder;
   folder.write(".report.html.tmp", "planted\r\n");
   std::filesystem::create_directory(folder / ".jobid.txt.tmp");
   const Folder at(folder.path());
-  for (const char* name : {".report.html.tmp", ".jobid.txt.tmp"}) {
-    SCOPED_TRACE(name);
-    const auto [code, message] =
-        failure_of([&] { NativeFile(at, name, NativeFile::Mode::create_new); });
-    EXPECT_EQ(code, ErrorCode::path_file_access) << message;
+  for (const auto mode : {NativeFile::Mode::create_new, NativeFile::Mode::scratch}) {
+    for (const char* name : {".report.html.tmp", ".jobid.txt.tmp"}) {
+      SCOPED_TRACE(name);
+      const auto [code, message] = failure_of([&] { NativeFile(at, name, mode); });
+      EXPECT_EQ(code, ErrorCode::path_file_access) << message;
+    }
   }
   EXPECT_EQ(folder.read(".report.html.tmp"), "planted\r\n");
   EXPECT_TRUE(std::filesystem::is_directory(folder / ".jobid.txt.tmp"));

@@ -96,6 +96,7 @@ TEST(text_file_test, opening_failures_name_the_cause) {
       {"sub", NativeFile::Mode::create, ErrorCode::path_file_access},
       {"sub", NativeFile::Mode::append, ErrorCode::path_file_access},
       {"sub", NativeFile::Mode::create_new, ErrorCode::path_file_access},
+      {"sub", NativeFile::Mode::scratch, ErrorCode::path_file_access},
   };
   for (const auto& c : cases) {
     try {
