@@ -56,7 +56,7 @@ void HistoryRecorder::started(const Folder& folder) {
   }
 }
 
-static std::string_view field(const std::vector<std::string_view>& fields, std::size_t column) {
+static std::string_view field(std::span<const std::string_view> fields, std::size_t column) {
   return column < fields.size() ? fields[column] : std::string_view();
 }
 
@@ -67,7 +67,7 @@ static std::optional<std::int64_t> seconds_of(std::string_view text) {
 
 // A grouped table names a policy only on a group's first row and shows its times as text: it
 // tells nothing of a pair's backups.
-void HistoryRecorder::rendered_row(const std::vector<std::string_view>& fields,
+void HistoryRecorder::rendered_row(std::span<const std::string_view> fields,
                                    const RowRules& rules) {
   summary_.rendered_row(fields, rules);
   if (rules.policy_on_first_row || fields.size() <= rules.status_column) return;

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <map>
 #include <optional>
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
@@ -54,7 +55,7 @@ class HistoryRecorder : public ReportListener {
   HistoryRecorder(HistoryOptions options, ReportSummary& summary);
 
   void started(const Folder& folder) override;
-  void rendered_row(const std::vector<std::string_view>& fields, const RowRules& rules) override;
+  void rendered_row(std::span<const std::string_view> fields, const RowRules& rules) override;
   void publishing(std::string_view report_name, const std::optional<std::string>& marker_before,
                   const std::optional<std::string>& marker_after,
                   const std::optional<FileIdentity>& new_marker) override;

@@ -55,8 +55,7 @@ static std::string shown_text(std::string_view field, std::size_t column, const 
 
 // A row without a status field (a policy that ran no job) is no job. A field a short row lacks
 // counts as empty, so that counting never fails a run that rendered.
-void ReportSummary::rendered_row(const std::vector<std::string_view>& fields,
-                                 const RowRules& rules) {
+void ReportSummary::rendered_row(std::span<const std::string_view> fields, const RowRules& rules) {
   if (rules.policy_on_first_row && rules.policy_column < fields.size() &&
       !fields[rules.policy_column].empty()) {
     group_policy_ = kept_name(fields[rules.policy_column]);

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -41,7 +42,7 @@ struct FailedJob {
 // it for its status.
 class ReportSummary : public ReportListener {
  public:
-  void rendered_row(const std::vector<std::string_view>& fields, const RowRules& rules) override;
+  void rendered_row(std::span<const std::string_view> fields, const RowRules& rules) override;
   void reported(const std::filesystem::path& report_path, const std::optional<std::string>& before,
                 const std::optional<std::string>& after) override;
 

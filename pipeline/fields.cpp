@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstdint>
+#include <limits>
 #include <stdexcept>
 #include <string>
 
@@ -15,29 +16,20 @@ Failure missing_field(std::int64_t position, std::int64_t field_count) {
                                            std::to_string(field_count) + " fields");
 }
 
-void split_fields(std::string_view line, std::vector<std::string_view>& fields) {
-  fields.clear();
-  if (line.empty()) return;
-  SeparatorScanner commas(line, ',');
-  const char* start = line.data();
-  while (const char* comma = commas.next()) {
-    fields.emplace_back(start, static_cast<std::size_t>(comma - start));
-    start = comma + 1;
-  }
-  fields.emplace_back(start, static_cast<std::size_t>(line.data() + line.size() - start));
-}
-
-// The fields of the line up to the one at `last` into `fields`, which has room for them; returns
+// The fields of the line up to the one at `last` into `fields`, which grows to hold them; returns
 // how many the line has of them. The rest of the line is never looked at. Every field on the way
 // is stored: storing one is cheaper than asking whether it is wanted, and the loop over a block's
 // commas then has a single, rarely taken exit.
-static std::size_t split_up_to(std::string_view line, std::size_t last, std::string_view* fields) {
+static std::size_t split_up_to(std::string_view line, std::size_t last,
+                               std::vector<std::string_view>& fields) {
   if (line.empty()) return 0;
   const char* const text = line.data();
   const std::size_t size = line.size();
   const char* start = text;
   std::size_t count = 0;  // Fields taken so far; field `count` starts at `start`.
   for (std::size_t at = 0; at < size; at += scanner_block_size) {
+    // Room for a field after each of the block's bytes, the line's last field among them.
+    if (fields.size() <= count + scanner_block_size) fields.resize(count + 2 * scanner_block_size);
     const char* const block = text + at;
     std::uint64_t commas = block_mask(block, text + size, ',');
     while (commas != 0) {
@@ -59,9 +51,8 @@ std::int64_t count_fields(std::string_view line) {
 
 void LineFields::split(std::string_view line) {
   line_ = line;
-  split_fields(line, fields_);
   whole_ = true;
-  size_ = fields_.size();
+  size_ = split_up_to(line, std::numeric_limits<std::size_t>::max(), fields_);
 }
 
 void LineFields::pick(std::string_view line, std::span<const std::size_t> positions) {
@@ -76,12 +67,16 @@ void LineFields::pick(std::string_view line, std::span<const std::size_t> positi
     return;
   }
   const std::size_t last = positions.back();
-  if (fields_.size() <= last) fields_.resize(last + 1);
   if (stamps_.size() <= last) stamps_.resize(last + 1);
-  size_ = split_up_to(line, last, fields_.data());
+  size_ = split_up_to(line, last, fields_);
   // Every position asked for is marked, those the line lacks too, so that reading one of those
   // tells the line's fault and not the program's.
   for (const std::size_t position : positions) stamps_[position] = stamp_;
+}
+
+std::span<const std::string_view> LineFields::all() const {
+  if (!whole_) throw std::logic_error("the fields of a line that was picked were read whole");
+  return {fields_.data(), size_};
 }
 
 void LineFields::unreadable(std::int64_t position) const {

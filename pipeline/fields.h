@@ -16,19 +16,6 @@ namespace ravel {
 // fields: "Subscript out of range".
 Failure missing_field(std::int64_t position, std::int64_t field_count);
 
-// fields[position], or the failure of a line that lacks it.
-inline std::string_view field_at(const std::vector<std::string_view>& fields,
-                                 std::size_t position) {
-  if (position >= fields.size()) {
-    throw missing_field(static_cast<std::int64_t>(position),
-                        static_cast<std::int64_t>(fields.size()));
-  }
-  return fields[position];
-}
-
-// All fields of the line, as views into it; `fields` is reused to spare an allocation per line.
-void split_fields(std::string_view line, std::vector<std::string_view>& fields);
-
 std::int64_t count_fields(std::string_view line);
 
 // The fields of one line, read by position, as views into the line. After split() every field
@@ -42,6 +29,8 @@ class LineFields {
   void split(std::string_view line);
   // Takes the fields at `positions`, which rise; the line is split only as far as the last one.
   void pick(std::string_view line, std::span<const std::size_t> positions);
+  // Every field of a line that was split whole, in order.
+  std::span<const std::string_view> all() const;
 
   // The line's number of fields; after pick(), counted when asked.
   std::int64_t count() const {

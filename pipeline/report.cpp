@@ -59,10 +59,10 @@ static void write_title(TextWriter& out, const ReportingWindow& window) {
 }
 
 static void write_header_row(TextWriter& out, std::string_view header) {
-  std::vector<std::string_view> fields;
-  split_fields(header, fields);
+  LineFields fields;
+  fields.split(header);
   out.write("<TR>");
-  for (const std::string_view field : fields) {
+  for (const std::string_view field : fields.all()) {
     out.write(header_cell_opening);
     write_escaped(out, field);
     out.write("</TH>");
@@ -97,19 +97,20 @@ static bool has_markup(std::string_view text) {
 }
 
 // A cell that fails leaves the row's earlier cells written.
-static void write_row(TextWriter& out, std::string_view line,
-                      const std::vector<std::string_view>& fields, const Edition& edition,
-                      const RowRules& rules) {
+static void write_row(TextWriter& out, std::string_view line, const LineFields& fields,
+                      const Edition& edition, const RowRules& rules) {
   // A row without a status field fails, unless the rules tint it.
-  const bool status_ok = (fields.size() > rules.status_column || !rules.missing_status_tints) &&
-                         field_at(fields, rules.status_column) == "0";
+  const auto status = static_cast<std::int64_t>(rules.status_column);
+  const bool status_ok =
+      (fields.count() > status || !rules.missing_status_tints) && fields[status] == "0";
   const std::string_view font_cell =
       status_ok ? "<TD><Font color=\"000000\">" : "<TD><Font color=\"FFFFFF\">";
   const std::string_view cell = edition.font_colour ? font_cell : "<TD>";
   const bool escaped = has_markup(line);
   out.write(status_ok ? std::string_view("<TR>") : edition.status_tint_row);
-  for (std::size_t column = 0; column < fields.size(); ++column) {
-    const std::string_view field = fields[column];
+  const std::span<const std::string_view> cells = fields.all();
+  for (std::size_t column = 0; column < cells.size(); ++column) {
+    const std::string_view field = cells[column];
     if (field.empty()) {
       out.write(filler_cell);
       continue;
@@ -142,21 +143,20 @@ std::optional<std::string> render_report(std::string_view header, LineReader& ta
   if (edition.storage_group_banner) report.write_line(storage_group_banner);
 
   std::optional<std::string> marker;
-  std::vector<std::string_view> fields;
+  LineFields fields;
   std::int64_t row = 0;
   while (auto line = table.try_next()) {
     try {
-      split_fields(*line, fields);
+      fields.split(*line);
       ++row;
       // The marker row names the new marker whether or not the filter lets it through.
-      if (row == rules.marker_row) marker = std::string(field_at(fields, 0));
-      if (rules.job_filter != JobFilter::none &&
-          !(lenient_number(field_at(fields, 0)) > stored_job_id)) {
+      if (row == rules.marker_row) marker = std::string(fields[0]);
+      if (rules.job_filter != JobFilter::none && !(lenient_number(fields[0]) > stored_job_id)) {
         if (rules.job_filter == JobFilter::stop_at_first_reported) break;
         continue;
       }
       write_row(report, *line, fields, edition, rules);
-      if (listener) listener->rendered_row(fields, rules);
+      if (listener) listener->rendered_row(fields.all(), rules);
     } catch (Failure& failure) {
       failure.in_file(table.name()).at_line(table.line_number());
       throw;

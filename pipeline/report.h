@@ -4,9 +4,9 @@
 
 #include <filesystem>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "pipeline/edition.h"
 #include "pipeline/file_names.h"
@@ -36,7 +36,7 @@ class ReportListener {
                           const std::optional<std::string>& /*marker_after*/,
                           const std::optional<FileIdentity>& /*new_marker*/) {}
   // A data row as the report renders it, read by the rules of its table.
-  virtual void rendered_row(const std::vector<std::string_view>& fields, const RowRules& rules) = 0;
+  virtual void rendered_row(std::span<const std::string_view> fields, const RowRules& rules) = 0;
   // The report made, and the job marker as the run read it and as it leaves it: std::nullopt
   // where the run did not read it, and as before where it leaves it alone.
   virtual void reported(const std::filesystem::path& report,

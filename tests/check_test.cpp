@@ -373,9 +373,11 @@ TEST(report_summary_test, keeps_the_first_failed_jobs_and_counts_the_rest) {
   const std::string huge_policy(1'000'000, 'P');
   for (int id = 1'000'000; id > 0; --id) {
     const std::string job_id = std::to_string(id);
-    summary.rendered_row({job_id, id % 2 == 0 ? "1" : "96", huge_policy, "srv"}, summary_rules);
+    const std::string_view row[] = {job_id, id % 2 == 0 ? "1" : "96", huge_policy, "srv"};
+    summary.rendered_row(row, summary_rules);
   }
-  summary.rendered_row({"0", "0", huge_policy, "srv"}, summary_rules);
+  const std::string_view last_row[] = {"0", "0", huge_policy, "srv"};
+  summary.rendered_row(last_row, summary_rules);
   EXPECT_EQ(summary.jobs, 1'000'001);
   EXPECT_EQ(summary.failed, 1'000'000);
   ASSERT_EQ(summary.failed_jobs.size(), kept_failed_jobs);

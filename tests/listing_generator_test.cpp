@@ -45,8 +45,10 @@ static std::int64_t as_number(std::string_view text) {
 
 static std::vector<std::vector<std::string_view>> split_listing(std::string_view listing) {
   std::vector<std::vector<std::string_view>> rows;
+  LineFields fields;
   for (const std::string_view line : split_lines(listing, "\r\n")) {
-    split_fields(line, rows.emplace_back());
+    fields.split(line);
+    rows.emplace_back(fields.all().begin(), fields.all().end());
   }
   return rows;
 }

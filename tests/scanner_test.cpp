@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <random>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -78,12 +79,13 @@ TEST(scanner_test, splitting_and_picking_agree_with_a_plain_split) {
   // Many blocks of commas only.
   lines.push_back(std::string(16 * 255 * 2 + 7, ','));
   lines.push_back(random_text(random, 20000));
-  std::vector<std::string_view> fields;
-  // Kept across the lines, so that what an earlier line left would show through.
+  // Kept across the lines, each split and then picked, so that what an earlier line or way left
+  // would show through.
   LineFields picker;
   for (const std::string& line : lines) {
     const std::vector<std::string> expected = testing::comma_fields(line);
-    split_fields(line, fields);
+    picker.split(line);
+    const std::span<const std::string_view> fields = picker.all();
     EXPECT_EQ(std::vector<std::string>(fields.begin(), fields.end()), expected) << line;
     EXPECT_EQ(count_fields(line), static_cast<std::int64_t>(expected.size()));
 
@@ -96,6 +98,7 @@ TEST(scanner_test, splitting_and_picking_agree_with_a_plain_split) {
     const std::vector<std::size_t> table = {0, 3, 4, 5, 6, 7, 8, 9, 10, 11, 14, 15, 22, 27, 34, 51};
     for (const std::vector<std::size_t>& positions : {gaps, table}) {
       picker.pick(line, positions);
+      EXPECT_THROW(picker.all(), std::logic_error);
       // The positions the line has are the first `count`.
       std::size_t count = 0;
       while (count < positions.size() && positions[count] < expected.size()) ++count;

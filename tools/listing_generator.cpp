@@ -584,10 +584,10 @@ static std::string collect(const std::function<void(const TextSink&)>& generate)
 // The policies of a listing in the order of their first job, newest first.
 static std::vector<std::string_view> policies_in_order_of_appearance(std::string_view listing) {
   std::vector<std::string_view> names;
-  std::vector<std::string_view> fields;
+  LineFields fields;
   while (!listing.empty()) {
     const std::size_t end = listing.find('\n');
-    split_fields(listing.substr(0, end), fields);
+    fields.split(listing.substr(0, end));
     if (std::find(names.begin(), names.end(), fields[4]) == names.end()) {
       names.push_back(fields[4]);
     }
