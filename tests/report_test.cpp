@@ -183,6 +183,26 @@ TEST(report_test, cells_show_instants_durations_fillers_and_escaped_text) {
   }
 }
 
+// The markup check looks at a line 64 bytes at a time and at the short block at its end: a
+// markup byte anywhere in a full block, in the short one or on the border is escaped.
+TEST(report_test, markup_is_escaped_wherever_it_stands_in_the_line) {
+  const std::string header = std::string(brief_table_header) + "\r\n";
+  const struct {
+    char byte;
+    std::string_view entity;
+  } marks[] = {{'&', "&amp;"}, {'<', "&lt;"}, {'>', "&gt;"}, {'"', "&quot;"}};
+  for (const auto& mark : marks) {
+    for (std::size_t offset = 0; offset < 140; ++offset) {
+      const std::string policy = std::string(offset, 'p') + mark.byte;
+      const Rendered page = render(header + "9,0," + policy + "\r\n", brief_edition, 0);
+      ASSERT_EQ(page.rows.size(), 1u);
+      EXPECT_EQ(page.rows[0], "<TR><TD>9</TD><TD>0</TD><TD>" + std::string(offset, 'p') +
+                                  std::string(mark.entity) + "</TD></TR>")
+          << mark.byte << " after " << offset;
+    }
+  }
+}
+
 TEST(report_test, tinted_rows_carry_a_font_colour_in_non_empty_cells) {
   const std::string table = std::string(wide_table_header) + "\r\n" +
                             "2,0,p,,s,t,m,u,0,0,0,1,1,1,1,b\r\n1,1,p,c,s,t,m,u,0,0,0,1,1,1,1,b\r\n";
