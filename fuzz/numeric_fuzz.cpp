@@ -21,7 +21,8 @@ static bool is_digit(char c) { return c >= '0' && c <= '9'; }
 static bool is_blank(char c) { return c == ' ' || c == '\t'; }
 
 // The length of the longest number at the start of `text`: optional sign, digits with an
-// optional point (one digit at least), optional exponent with at least one digit.
+// optional point (one digit at least), optional exponent with at least one digit. Written apart
+// from the reading's own shape check, which it is here to catch out.
 static std::size_t number_length(std::string_view text) {
   std::size_t i = 0;
   if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;

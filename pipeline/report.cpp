@@ -85,10 +85,10 @@ static void write_time_text(TextWriter& out, std::string_view field, std::size_t
 // that the usual line, which holds none, is not escaped byte by byte. Against find_first_of,
 // this saves a fifth of a first run of 100,000 jobs, which renders every row.
 static bool has_markup(std::string_view text) {
+  // The short block at the end is copied out once for all four; NUL is none of them.
+  char tail[scanner_block_size] = {};
   for (std::size_t at = 0; at < text.size(); at += scanner_block_size) {
     const char* block = text.data() + at;
-    // The short block at the end is copied out once for all four; NUL is none of them.
-    char tail[scanner_block_size] = {};
     if (text.size() - at < scanner_block_size) {
       block = static_cast<const char*>(std::memcpy(tail, block, text.size() - at));
     }
